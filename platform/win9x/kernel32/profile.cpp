@@ -1,0 +1,140 @@
+// Private profile (INI) files.  Each file is parsed once and reused until it changes; writes
+// replace the file atomically.
+#include <cstring>
+#include <vector>
+
+#include "kernel32/api_support.h"
+
+using namespace w9x;
+
+namespace {
+
+struct ProfileFile {
+  WinPath path;
+  std::optional<fs::path> host;  // where the file is or would be created
+};
+
+// A bare file name ("system.ini") is looked for in the Windows folder, as Windows does.
+std::optional<ProfileFile> Locate(LPCSTR name) {
+  if (!name || !*name) return std::nullopt;
+  std::string_view n = name;
+  std::optional<WinPath> path;
+  if (text::Find(n, '\\') == std::string_view::npos && text::Find(n, '/') == std::string_view::npos &&
+      text::Find(n, ':') == std::string_view::npos)
+    path = CurrentMachine().WindowsDir().Child(n);
+  else
+    path = ResolvePath(CurrentProcess().CurrentDir(), n);
+  if (!path || path->IsRoot()) return std::nullopt;
+  return ProfileFile{*path, CurrentMachine().Files().Place(*path)};
+}
+
+const IniFile* Load(LPCSTR name) {
+  auto file = Locate(name);
+  if (!file || !file->host) return nullptr;
+  return CurrentMachine().Profiles().Load(*file->host);
+}
+
+std::string TrimTrailingBlanks(const char* s) {
+  std::string v = s ? s : "";
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.pop_back();
+  return v;
+}
+
+// Applies `edit` to the file (an empty one when missing) and writes it when `edit` says it
+// changed something.
+template <typename Edit>
+BOOL Modify(LPCSTR name, Edit edit) {
+  auto file = Locate(name);
+  if (!file || !file->host) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  ProfileStore& store = CurrentMachine().Profiles();
+  const IniFile* current = store.Load(*file->host);
+  IniFile ini = current ? *current : IniFile::Parse("");
+  if (!edit(ini)) return TRUE;  // nothing to change: the file stays as it is
+  bool created = !current;
+  if (!store.Store(*file->host, std::move(ini))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (created) CurrentMachine().Files().Added(file->host->parent_path(), file->host->filename().native());
+  return TRUE;
+}
+
+std::string ProfilePathForJournal(LPCSTR name) {
+  auto file = Locate(name);
+  return file ? text::ToUtf8(file->path.ToString()) : text::ToUtf8(name ? name : "");
+}
+
+}  // namespace
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size,
+                                      LPCSTR file) {
+  if (!buffer || size == 0) return 0;
+  const IniFile* ini = Load(file);
+  if (!section) return CopyProfileList(ini ? ini->SectionNames() : std::vector<std::string>{}, buffer, size);
+  if (!key) {
+    auto keys = ini ? ini->KeyNames(section) : std::nullopt;
+    return CopyProfileList(keys.value_or(std::vector<std::string>{}), buffer, size);
+  }
+  std::optional<std::string> value = ini ? ini->Get(section, key) : std::nullopt;
+  return CopyProfileString(value ? *value : TrimTrailingBlanks(fallback), buffer, size);
+}
+
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+  const IniFile* ini = Load(file);
+  auto value = ini && section && key ? ini->Get(section, key) : std::nullopt;
+  if (!value || value->empty()) return static_cast<UINT>(fallback);
+  // Decimal digits after an optional sign, up to the first other character, as atoi reads them.
+  const char* p = value->c_str();
+  bool negative = false;
+  if (*p == '-' || *p == '+') negative = *p++ == '-';
+  std::uint32_t n = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) n = n * 10 + static_cast<std::uint32_t>(*p - '0');
+  return negative ? 0u - n : n;
+}
+
+DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file) {
+  if (!buffer || size == 0) return 0;
+  const IniFile* ini = Load(file);
+  auto lines = ini && section ? ini->SectionLines(section) : std::nullopt;
+  return CopyProfileList(lines.value_or(std::vector<std::string>{}), buffer, size);
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  BOOL ok = FALSE;
+  if (!section) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    ok = Modify(file, [&](IniFile& ini) {
+      if (!key) return ini.DeleteSection(section);
+      if (!value) return ini.DeleteKey(section, key);
+      ini.Set(section, key, value);
+      return true;
+    });
+  }
+  api::Record("WritePrivateProfileStringA", {{"file", ProfilePathForJournal(file)}, {"section", api::Utf8(section)},
+                                             {"key", api::Utf8(key)}, {"value", api::Utf8(value)}, {"result", ok != FALSE}});
+  return ok;
+}
+
+BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR lines_arg, LPCSTR file) {
+  std::vector<std::string> lines;
+  for (const char* p = lines_arg; p && *p; p += std::strlen(p) + 1) lines.emplace_back(p);
+  BOOL ok = FALSE;
+  if (!section) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    ok = Modify(file, [&](IniFile& ini) {
+      if (!lines_arg) return ini.DeleteSection(section);
+      ini.ReplaceSection(section, lines);
+      return true;
+    });
+  }
+  nlohmann::ordered_json journal_lines = nlohmann::ordered_json::array();
+  for (auto& l : lines) journal_lines.push_back(text::ToUtf8(l));
+  api::Record("WritePrivateProfileSectionA", {{"file", ProfilePathForJournal(file)}, {"section", api::Utf8(section)},
+                                              {"lines", journal_lines}, {"result", ok != FALSE}});
+  return ok;
+}

@@ -1,0 +1,72 @@
+// The entry of every host deliverable: opens the machine image named by `w9x run` (or by the
+// process that started this one), sets up the simulated process and calls the program's WinMain.
+#include <windows.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "machine/context.h"
+#include "machine/text.h"
+
+using namespace w9x;
+
+namespace {
+
+struct Arguments {
+  std::string machine, module, command_line, current_dir;
+  int show = SW_SHOWNORMAL;
+};
+
+bool Take(const char* arg, const char* name, std::string& out) {
+  std::size_t n = std::strlen(name);
+  if (std::strncmp(arg, name, n) != 0) return false;
+  out = arg + n;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments a;
+  std::string show;
+  for (int i = 1; i < argc; ++i) {
+    if (Take(argv[i], "--w9x-machine=", a.machine) || Take(argv[i], "--w9x-module=", a.module) ||
+        Take(argv[i], "--w9x-command-line=", a.command_line) || Take(argv[i], "--w9x-current-dir=", a.current_dir) ||
+        Take(argv[i], "--w9x-show=", show))
+      continue;
+    std::fprintf(stderr, "%s: unknown argument %s (this program is started by `w9x run`)\n", argv[0], argv[i]);
+    return 125;
+  }
+  if (!show.empty()) a.show = std::atoi(show.c_str());
+  auto cwd = ParseFullPath(a.current_dir);
+  if (a.machine.empty() || a.module.empty() || !cwd) {
+    std::fprintf(stderr, "%s: this program runs on a machine image: start it with `w9x run`\n", argv[0]);
+    return 125;
+  }
+
+  Session session;
+  if (const char* file = std::getenv("W9X_SESSION")) {
+    if (auto loaded = Session::Load(file)) session = std::move(*loaded);
+  }
+  try {
+    Machine machine(a.machine, std::move(session));
+    Process process(a.module, a.command_line.empty() ? a.module : a.command_line, *cwd, a.show);
+    ScopedContext context(machine, process);
+    machine.OpenJournal(process.Name(), process.Id());
+    machine.Log().Record("ProcessStart", {{"module", text::ToUtf8(process.ModulePath())},
+                                          {"command_line", text::ToUtf8(process.CommandLine())},
+                                          {"current_dir", text::ToUtf8(cwd->ToString())},
+                                          {"show", a.show}});
+    std::string arguments = process.Arguments();
+    int code = WinMain(GetModuleHandleA(nullptr), nullptr, arguments.data(), a.show);
+    machine.Log().Record("ProcessExit", {{"exit_code", code}});
+    machine.Shared().DestroyWindowsOf(getpid());
+    return code;
+  } catch (const MachineError& e) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
+    return 125;
+  }
+}

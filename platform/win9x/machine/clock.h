@@ -1,0 +1,24 @@
+// Time as a simulated process sees it: real, or virtual under `w9x run --fast`, where waiting
+// takes no time but the clock still moves on by the time waited.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace w9x {
+
+class Clock {
+ public:
+  explicit Clock(bool virtual_time = false) : virtual_(virtual_time), start_(std::chrono::steady_clock::now()) {}
+  bool IsVirtual() const { return virtual_; }
+  void Wait(std::uint32_t milliseconds);
+  // Milliseconds since the process started (what GetTickCount counts from here).
+  std::uint64_t Elapsed() const;
+
+ private:
+  bool virtual_;
+  std::chrono::steady_clock::time_point start_;
+  std::uint64_t waited_ = 0;  // virtual time added by waits
+};
+
+}  // namespace w9x

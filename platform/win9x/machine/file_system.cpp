@@ -1,0 +1,128 @@
+#include "machine/file_system.h"
+
+#include <dirent.h>
+
+#include "machine/text.h"
+
+namespace w9x {
+namespace {
+
+bool SameStamp(const struct stat& st, const struct timespec& mtime, ino_t inode) {
+  return st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec && st.st_ino == inode;
+}
+
+}  // namespace
+
+bool IsPlatformName(std::string_view host_name) { return host_name.starts_with(".w9x"); }
+
+FileSystem::FileSystem(fs::path machine_root, const std::map<char, DriveType>& drives)
+    : root_(std::move(machine_root)), drives_(drives) {}
+
+std::optional<fs::path> FileSystem::DriveRoot(char drive) const {
+  if (!drives_.count(drive)) return std::nullopt;
+  return root_ / std::string(1, drive);
+}
+
+std::optional<DriveType> FileSystem::TypeOf(char drive) const {
+  auto it = drives_.find(drive);
+  if (it == drives_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<std::string> FileSystem::WindowsName(const fs::path& host_name) {
+  return text::ToCp932(host_name.native());
+}
+
+void FileSystem::Refresh(const fs::path& dir, Listing& listing) {
+  listing.names.clear();
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* e = readdir(d)) {
+    std::string_view host = e->d_name;
+    if (host == "." || host == ".." || IsPlatformName(host)) continue;
+    if (auto name = WindowsName(std::string(host))) listing.names.emplace(text::Upper(*name), host);
+  }
+  closedir(d);
+}
+
+const FileSystem::Listing* FileSystem::ListingOf(const fs::path& dir) {
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    listings_.erase(dir.native());
+    return nullptr;
+  }
+  Listing& listing = listings_[dir.native()];
+  if (!SameStamp(st, listing.mtime, listing.inode)) {
+    Refresh(dir, listing);
+    listing.mtime = st.st_mtim;
+    listing.inode = st.st_ino;
+  }
+  return &listing;
+}
+
+std::optional<std::string> FileSystem::Match(const fs::path& dir, const std::string& name) {
+  // The spelling asked for is by far the most common one: one stat settles it.
+  if (auto utf8 = text::ToUtf8(name); text::ToCp932(utf8) == name && !IsPlatformName(utf8)) {
+    struct stat st {};
+    if (lstat((dir / utf8).c_str(), &st) == 0) return utf8;
+  }
+  const Listing* listing = ListingOf(dir);
+  if (!listing) return std::nullopt;
+  auto it = listing->names.find(text::Upper(name));
+  if (it == listing->names.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<fs::path> FileSystem::Find(const WinPath& path) {
+  auto root = DriveRoot(path.drive);
+  if (!root) return std::nullopt;
+  fs::path host = *root;
+  struct stat st {};
+  if (stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;  // no medium
+  for (const std::string& part : path.parts) {
+    auto name = Match(host, part);
+    if (!name) return std::nullopt;
+    host /= *name;
+  }
+  return host;
+}
+
+std::optional<fs::path> FileSystem::Place(const WinPath& path) {
+  if (path.IsRoot()) return Find(path);
+  auto parent = Find(path.Parent());
+  if (!parent || !fs::is_directory(*parent)) return std::nullopt;
+  if (auto existing = Match(*parent, path.Leaf())) return *parent / *existing;
+  std::string utf8 = text::ToUtf8(path.Leaf());
+  if (text::ToCp932(utf8) != path.Leaf()) return std::nullopt;  // not valid code page 932
+  return *parent / utf8;
+}
+
+void FileSystem::Added(const fs::path& dir, const std::string& host_name) {
+  auto it = listings_.find(dir.native());
+  if (it == listings_.end()) return;
+  struct stat st {};
+  auto name = WindowsName(host_name);
+  if (stat(dir.c_str(), &st) != 0 || !name) {
+    listings_.erase(it);
+    return;
+  }
+  it->second.names[text::Upper(*name)] = host_name;
+  it->second.mtime = st.st_mtim;
+  it->second.inode = st.st_ino;
+}
+
+void FileSystem::Removed(const fs::path& dir, const std::string& host_name) {
+  auto it = listings_.find(dir.native());
+  if (it == listings_.end()) return;
+  struct stat st {};
+  auto name = WindowsName(host_name);
+  if (stat(dir.c_str(), &st) != 0 || !name) {
+    listings_.erase(it);
+    return;
+  }
+  it->second.names.erase(text::Upper(*name));
+  it->second.mtime = st.st_mtim;
+  it->second.inode = st.st_ino;
+}
+
+}  // namespace w9x

@@ -1,0 +1,64 @@
+// One simulated process: its module, command line, current folder and handles.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "machine/win_path.h"
+
+namespace w9x {
+
+// Anything a HANDLE can stand for (mutex, file, search, device).
+class KernelObject {
+ public:
+  virtual ~KernelObject() = default;
+};
+
+class HandleTable {
+ public:
+  std::uintptr_t Add(std::unique_ptr<KernelObject> object);
+  template <typename T>
+  T* Get(std::uintptr_t handle) const {
+    auto it = objects_.find(handle);
+    return it == objects_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
+  }
+  bool Close(std::uintptr_t handle);
+  std::size_t Count() const { return objects_.size(); }
+
+ private:
+  std::map<std::uintptr_t, std::unique_ptr<KernelObject>> objects_;
+  std::uintptr_t next_ = 0x40;
+};
+
+class Process {
+ public:
+  // module_path: full Windows path of the program file; command_line: the whole command line
+  // as GetCommandLineA gives it; current_dir: the process's current folder.
+  Process(std::string module_path, std::string command_line, WinPath current_dir, int show = 1);
+
+  const std::string& ModulePath() const { return module_path_; }
+  // File name of the program, upper-cased ("DRUPDATE.EXE"), as the journal names processes.
+  std::string Name() const;
+  const std::string& CommandLine() const { return command_line_; }
+  // The arguments: the command line after the program name and the blanks that follow it.
+  std::string Arguments() const;
+  int Show() const { return show_; }
+  int Id() const { return id_; }
+
+  const WinPath& CurrentDir() const { return current_dir_; }
+  void SetCurrentDir(WinPath dir) { current_dir_ = std::move(dir); }
+
+  HandleTable& Handles() { return handles_; }
+
+ private:
+  std::string module_path_;
+  std::string command_line_;
+  WinPath current_dir_;
+  int show_;
+  int id_;
+  HandleTable handles_;
+};
+
+}  // namespace w9x

@@ -1,0 +1,85 @@
+#include "machine/session.h"
+
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+#include "machine/host_file.h"
+#include "machine/runtime.h"
+
+namespace w9x {
+
+Session Session::Create(const fs::path& file, SessionSettings settings) {
+  nlohmann::json j = {{"journal", settings.journal.native()}, {"answers", settings.answers},
+                      {"menu", settings.menu},                {"fast", settings.fast},
+                      {"interactive", settings.interactive}, {"bin_dir", settings.bin_dir.native()}};
+  std::error_code ec;
+  fs::create_directories(file.parent_path(), ec);
+  WriteHostFileAtomically(file, j.dump());
+  Session s(std::move(settings));
+  s.file_ = file;
+  s.owner_ = true;
+  return s;
+}
+
+std::optional<Session> Session::Load(const fs::path& file) {
+  auto text = ReadHostFile(file);
+  if (!text) return std::nullopt;
+  auto j = nlohmann::json::parse(*text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) return std::nullopt;
+  try {
+    SessionSettings s;
+    s.journal = j.value("journal", std::string());
+    s.answers = j.value("answers", std::vector<std::string>());
+    s.menu = j.value("menu", std::vector<std::string>());
+    s.fast = j.value("fast", false);
+    s.interactive = j.value("interactive", false);
+    s.bin_dir = j.value("bin_dir", std::string());
+    Session session(std::move(s));
+    session.file_ = file;
+    return session;
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
+Session::Session(Session&& o) noexcept
+    : settings_(std::move(o.settings_)), file_(std::move(o.file_)), owner_(o.owner_),
+      answer_pos_(o.answer_pos_), menu_pos_(o.menu_pos_) {
+  o.owner_ = false;
+}
+
+Session& Session::operator=(Session&& o) noexcept {
+  std::swap(settings_, o.settings_);
+  std::swap(file_, o.file_);
+  std::swap(owner_, o.owner_);
+  std::swap(answer_pos_, o.answer_pos_);
+  std::swap(menu_pos_, o.menu_pos_);
+  return *this;
+}
+
+Session::~Session() {
+  if (!owner_) return;
+  std::error_code ec;
+  for (const char* suffix : {"", ".answers", ".menu", ".lock"}) fs::remove(file_.native() + suffix, ec);
+}
+
+std::optional<std::string> Session::Next(const std::vector<std::string>& list, const char* counter) {
+  if (file_.empty()) {
+    std::size_t& pos = counter[1] == 'a' ? answer_pos_ : menu_pos_;
+    if (pos >= list.size()) return std::nullopt;
+    return list[pos++];
+  }
+  // The position is shared by every process of the run.
+  FileLock lock(file_.native() + ".lock");
+  fs::path pos_file = file_.native() + counter;
+  std::size_t pos = 0;
+  if (auto text = ReadHostFile(pos_file)) std::from_chars(text->data(), text->data() + text->size(), pos);
+  if (pos >= list.size()) return std::nullopt;
+  WriteHostFileAtomically(pos_file, std::to_string(pos + 1));
+  return list[pos];
+}
+
+std::optional<std::string> Session::NextAnswer() { return Next(settings_.answers, ".answers"); }
+std::optional<std::string> Session::NextMenuCommand() { return Next(settings_.menu, ".menu"); }
+
+}  // namespace w9x

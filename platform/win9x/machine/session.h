@@ -1,0 +1,53 @@
+// The settings of one `w9x run`, shared by every process that the run starts: where the journal
+// goes, the buttons the user presses, the virtual clock, and where the host builds of the
+// deliverables are.  A run writes them to MACHINE/.w9x/sessions/ and names the file in the
+// environment variable W9X_SESSION, which every process started by the run inherits.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace w9x {
+
+namespace fs = std::filesystem;
+
+struct SessionSettings {
+  fs::path journal;                  // empty: no journal
+  std::vector<std::string> answers;  // OK, CANCEL, YES, NO or a number, in order
+  std::vector<std::string> menu;     // menu command ids chosen in main windows, in order
+  bool fast = false;                 // virtual clock
+  bool interactive = false;          // ask the terminal user once the answers are used up
+  fs::path bin_dir;                  // folder of the host builds of the deliverables
+};
+
+class Session {
+ public:
+  // A session kept in memory only (tests).
+  explicit Session(SessionSettings settings = {}) : settings_(std::move(settings)) {}
+  // Writes the session file for a run; the file is removed with the object.
+  static Session Create(const fs::path& file, SessionSettings settings);
+  // Reads the session file of the run this process belongs to.
+  static std::optional<Session> Load(const fs::path& file);
+
+  Session(Session&&) noexcept;
+  Session& operator=(Session&&) noexcept;
+  ~Session();
+
+  const SessionSettings& Settings() const { return settings_; }
+  const fs::path& File() const { return file_; }
+
+  // The next button of --answer, shared by all processes of the run; nullopt when used up.
+  std::optional<std::string> NextAnswer();
+  std::optional<std::string> NextMenuCommand();
+
+ private:
+  std::optional<std::string> Next(const std::vector<std::string>& list, const char* counter);
+  SessionSettings settings_;
+  fs::path file_;
+  bool owner_ = false;
+  std::size_t answer_pos_ = 0, menu_pos_ = 0;  // used when there is no file
+};
+
+}  // namespace w9x

@@ -1,0 +1,80 @@
+#include "testing/test_machine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "machine/text.h"
+
+namespace w9x::testing {
+
+namespace fs = std::filesystem;
+
+std::string Sjis(const std::string& utf8) {
+  auto s = text::ToCp932(utf8);
+  if (!s) throw std::runtime_error("no code page 932 form: " + utf8);
+  return *s;
+}
+
+TestMachine::TestMachine(TestMachineOptions options) : options_(std::move(options)) {
+  static std::atomic<unsigned> counter{0};
+  root_ = fs::temp_directory_path() /
+          ("w9x-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  fs::remove_all(root_);
+  CreateMachineImage(root_, options_.preset, options_.preset_options);
+  auto module = ParseFullPath(options_.module_path);
+  if (!module) throw std::runtime_error("bad module path " + options_.module_path);
+  fs::create_directories(Host(text::ToUtf8(module->Parent().ToString())));
+  std::ofstream(Host(text::ToUtf8(module->ToString()))) << "MZ";
+  if (options_.session.bin_dir.empty()) options_.session.bin_dir = W9X_BIN_DIR;
+  machine_ = std::make_unique<Machine>(root_, Session(options_.session));
+  process_ = std::make_unique<Process>(options_.module_path, options_.module_path, module->Parent());
+  context_ = std::make_unique<ScopedContext>(*machine_, *process_);
+}
+
+TestMachine::~TestMachine() {
+  context_.reset();
+  process_.reset();
+  machine_.reset();
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+void TestMachine::Reload() {
+  context_.reset();
+  machine_ = std::make_unique<Machine>(root_, Session(options_.session));
+  context_ = std::make_unique<ScopedContext>(*machine_, *process_);
+}
+
+fs::path TestMachine::Host(const std::string& windows_path_utf8) const {
+  std::string p = windows_path_utf8;
+  fs::path host = root_ / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(p.at(0)))));
+  std::size_t start = 3;
+  while (start < p.size()) {
+    std::size_t end = p.find('\\', start);
+    if (end == std::string::npos) end = p.size();
+    if (end > start) host /= p.substr(start, end - start);
+    start = end + 1;
+  }
+  return host;
+}
+
+void TestMachine::WriteFile(const std::string& path, const std::string& bytes) const {
+  fs::path host = Host(path);
+  fs::create_directories(host.parent_path());
+  std::ofstream(host, std::ios::binary) << bytes;
+}
+
+std::string TestMachine::ReadFile(const std::string& path) const {
+  std::ifstream in(Host(path), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool TestMachine::Exists(const std::string& path) const { return fs::exists(Host(path)); }
+
+}  // namespace w9x::testing
