@@ -1,0 +1,64 @@
+// CFile's static file-status operations and the framework's exceptions for file failures.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "afx/string.h"
+
+class CTime {
+ public:
+  CTime() = default;
+  explicit CTime(std::int64_t seconds_since_1970) : t_(seconds_since_1970) {}
+  std::int64_t GetTime() const { return t_; }
+  bool operator==(const CTime&) const = default;
+
+ private:
+  std::int64_t t_ = 0;
+};
+
+struct CFileStatus {
+  CTime m_ctime;
+  CTime m_mtime;
+  CTime m_atime;
+  LONG m_size = 0;
+  BYTE m_attribute = 0;
+  BYTE m_padding = 0;
+  char m_szFullName[MAX_PATH] = {};
+};
+
+class CException {
+ public:
+  virtual ~CException() = default;
+  // Exceptions are thrown as pointers and deleted by whoever catches them.
+  void Delete() { delete this; }
+};
+
+class CFileException : public CException {
+ public:
+  enum { none = 0, genericException, fileNotFound, badPath, tooManyOpenFiles, accessDenied,
+         invalidFile, removeCurrentDir, directoryFull, badSeek, hardIO, sharingViolation,
+         lockViolation, diskFull, endOfFile };
+  CFileException(int cause, LONG os_error, LPCSTR file_name) : m_cause(cause), m_lOsError(os_error),
+                                                                m_strFileName(file_name) {}
+  int m_cause;
+  LONG m_lOsError;
+  CString m_strFileName;
+};
+
+// Throws a CFileException for a Windows error code.
+[[noreturn]] void AfxThrowFileException(DWORD os_error, LPCSTR file_name);
+
+class CFile {
+ public:
+  enum Attribute { normal = 0x00, readOnly = 0x01, hidden = 0x02, system = 0x04, volume = 0x08,
+                   directory = 0x10, archive = 0x20 };
+
+  // TRUE when the path exists; fills the status (attribute byte, size, times, full path).
+  static BOOL GetStatus(LPCSTR file_name, CFileStatus& status);
+  // Applies the status's attribute byte to the file; throws CFileException on failure.
+  static void SetStatus(LPCSTR file_name, const CFileStatus& status);
+  // Deletes the file; throws CFileException on failure.
+  static void Remove(LPCSTR file_name);
+};
