@@ -30,9 +30,9 @@ TestMachine::TestMachine(TestMachineOptions options) : options_(std::move(option
   fs::create_directories(Host(text::ToUtf8(module->Parent().ToString())));
   std::ofstream(Host(text::ToUtf8(module->ToString()))) << "MZ";
   if (options_.session.bin_dir.empty()) options_.session.bin_dir = W9X_BIN_DIR;
-  machine_ = std::make_unique<Machine>(root_, Session(options_.session));
+  if (options_.journal) options_.session.journal = root_.native() + ".journal";
   process_ = std::make_unique<Process>(options_.module_path, options_.module_path, module->Parent());
-  context_ = std::make_unique<ScopedContext>(*machine_, *process_);
+  Reload();
 }
 
 TestMachine::~TestMachine() {
@@ -41,12 +41,24 @@ TestMachine::~TestMachine() {
   machine_.reset();
   std::error_code ec;
   fs::remove_all(root_, ec);
+  if (options_.journal) fs::remove(options_.session.journal, ec);
 }
 
 void TestMachine::Reload() {
   context_.reset();
   machine_ = std::make_unique<Machine>(root_, Session(options_.session));
+  machine_->OpenJournal(process_->Name(), process_->Id());
   context_ = std::make_unique<ScopedContext>(*machine_, *process_);
+}
+
+std::vector<nlohmann::json> TestMachine::Events(const std::string& event) const {
+  std::vector<nlohmann::json> out;
+  std::ifstream in(options_.session.journal);
+  for (std::string line; std::getline(in, line);) {
+    auto j = nlohmann::json::parse(line);
+    if (event.empty() || j.value("event", "") == event) out.push_back(std::move(j));
+  }
+  return out;
 }
 
 fs::path TestMachine::Host(const std::string& windows_path_utf8) const {

@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "machine/context.h"
 #include "machine/presets.h"
@@ -15,6 +17,7 @@ struct TestMachineOptions {
   PresetOptions preset_options;
   std::string module_path = "C:\\KIT\\DRUPDATE.EXE";  // the program the test plays; its folder is created
   SessionSettings session;
+  bool journal = false;  // record the journal (read it back with Events())
 };
 
 class TestMachine {
@@ -37,6 +40,10 @@ class TestMachine {
 
   // Reopens the machine (after machine.ini changed) keeping the process.
   void Reload();
+
+  // The journal recorded so far (with TestMachineOptions::journal), one object per event; with
+  // a name, only the events of that name.
+  std::vector<nlohmann::json> Events(const std::string& event = "") const;
 
  private:
   std::filesystem::path root_;

@@ -87,7 +87,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR body_arg, LPCSTR title_arg, UINT type) {
 
   char flags[16];
   std::snprintf(flags, sizeof flags, "0x%X", type);
-  api::Record("MessageBoxA", {{"title", title}, {"text", body}, {"flags", flags}, {"buttons", names},
+  api::Record("MessageBoxA", {{"title", title}, {"text", body}, {"flags", flags}, {"icon", IconOf(type)}, {"buttons", names},
                               {"pressed", chosen.name}, {"by", source}, {"result", chosen.id}});
   return chosen.id;
 }

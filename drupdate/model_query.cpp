@@ -1,0 +1,3 @@
+#include "model_query.h"
+
+int QueryModelName(char*) { return 0; }

@@ -1,0 +1,92 @@
+#include "journal_view.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "machine/screen_text.h"
+
+namespace w9x::tool {
+namespace {
+
+using nlohmann::json;
+
+std::string Str(const json& j, const char* key) {
+  auto it = j.find(key);
+  if (it == j.end() || it->is_null()) return "(none)";
+  return it->is_string() ? it->get<std::string>() : it->dump();
+}
+
+std::string Outcome(const json& j) {
+  if (j.value("result", true)) return "";
+  return "  FAILED (error " + std::to_string(j.value("error", 0)) + ")";
+}
+
+}  // namespace
+
+std::string DescribeEvent(const std::string& line) {
+  json j = json::parse(line, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) return "? " + line + "\n";
+  const std::string event = j.value("event", "");
+  const std::string who = j.value("process", "?");
+  const std::string in = "  ";
+  if (event == "ProcessStart") return who + " started: " + Str(j, "command_line") + "\n";
+  if (event == "ProcessExit") return who + " ended with exit code " + Str(j, "exit_code") + "\n";
+  if (event == "CreateWindow") return who + " window \"" + Str(j, "title") + "\" is open\n";
+  if (event == "CreateMutexA")
+    return in + "mutex " + Str(j, "name") + (j.value("already_exists", false) ? " already exists" : "") + "\n";
+  if (event == "CopyFileA") return in + "copy " + Str(j, "from") + " -> " + Str(j, "to") + Outcome(j) + "\n";
+  if (event == "DeleteFileA") return in + "delete " + Str(j, "path") + Outcome(j) + "\n";
+  if (event == "MoveFileA") return in + "rename " + Str(j, "from") + " -> " + Str(j, "to") + Outcome(j) + "\n";
+  if (event == "CreateDirectoryA")
+    return j.value("result", false) ? in + "create folder " + Str(j, "path") + "\n" : std::string();
+  if (event == "SetFileAttributesA")
+    return in + "attributes of " + Str(j, "path") + " = " + Str(j, "attributes") + Outcome(j) + "\n";
+  if (event == "WritePrivateProfileStringA") {
+    std::string what = j["key"].is_null()     ? "section removed"
+                       : j["value"].is_null() ? Str(j, "key") + " removed"
+                                              : Str(j, "key") + "=" + Str(j, "value");
+    return in + "profile " + Str(j, "file") + " [" + Str(j, "section") + "] " + what + Outcome(j) + "\n";
+  }
+  if (event == "WritePrivateProfileSectionA") {
+    const json& lines = j["lines"];
+    std::string last = lines.is_array() && !lines.empty() ? ", last: " + lines.back().get<std::string>() : "";
+    return in + "profile " + Str(j, "file") + " [" + Str(j, "section") + "] written (" +
+           std::to_string(lines.is_array() ? lines.size() : 0) + " lines" + last + ")" + Outcome(j) + "\n";
+  }
+  if (event == "WinExec")
+    return in + "start \"" + Str(j, "command_line") + "\" (show " + Str(j, "show") + ") -> " + Str(j, "result") + "\n";
+  if (event == "ShowWindow")
+    return in + (j.value("visible", true) ? "show" : "hide") + " window \"" + Str(j, "title") + "\" of " +
+           Str(j, "owner") + "\n";
+  if (event == "Sleep") return in + "wait " + Str(j, "ms") + " ms\n";
+  if (event == "MessageBoxA") {
+    std::vector<std::string> buttons;
+    if (j["buttons"].is_array())
+      for (auto& b : j["buttons"]) buttons.push_back(b.get<std::string>());
+    return RenderMessageBox(Str(j, "title"), Str(j, "text"), j.value("icon", ""), buttons, Str(j, "pressed"));
+  }
+  if (event == "RegCreateKeyA" || event == "RegSetValueExA" || event == "RegDeleteKeyA" || event == "RegDeleteValueA") {
+    json rest = j;
+    for (const char* k : {"event", "process", "pid"}) rest.erase(k);
+    return in + event + " " + rest.dump() + "\n";
+  }
+  if (event == "CreateFileA" || event == "WriteFile")
+    return in + (event == "WriteFile" ? "write " + Str(j, "bytes") + " bytes to " : "open for writing ") + Str(j, "path") +
+           Outcome(j) + "\n";
+  if (event == "SetCurrentDirectoryA" || event == "FindWindowA" || event == "DeviceIoControl") return "";
+  json rest = j;
+  for (const char* k : {"event", "process", "pid"}) rest.erase(k);
+  return in + event + " " + rest.dump() + "\n";
+}
+
+bool PrintJournal(const std::string& file, std::ostream& out) {
+  std::ifstream in(file);
+  if (!in) return false;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) out << DescribeEvent(line);
+  }
+  return true;
+}
+
+}  // namespace w9x::tool

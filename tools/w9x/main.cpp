@@ -1,0 +1,110 @@
+// w9x: create, run and inspect machine images of simulated Windows 9x PCs.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "journal_view.h"
+#include "machine/machine_config.h"
+#include "machine/presets.h"
+#include "run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kRunnerError = 125;
+
+const char kUsage[] =
+    "usage:\n"
+    "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
+    "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--fast] [--window TITLE]...\n"
+    "                  -- PROGRAM [ARGS...]\n"
+    "  w9x journal FILE\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "w9x: %s\n%s", problem.c_str(), kUsage);
+  return kRunnerError;
+}
+
+fs::path OwnFolder() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::current_path() : self.parent_path();
+}
+
+int New(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("new: MACHINE is missing");
+  std::string preset;
+  w9x::PresetOptions options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--preset" && i + 1 < args.size()) {
+      preset = args[++i];
+    } else if (args[i] == "--keyboard" && i + 1 < args.size()) {
+      const std::string& v = args[++i];
+      auto comma = v.find(',');
+      if (comma == std::string::npos || !w9x::ParseNumber(v.substr(0, comma), options.keyboard_type) ||
+          !w9x::ParseNumber(v.substr(comma + 1), options.keyboard_subtype))
+        return Usage("new: --keyboard takes TYPE,SUBTYPE (decimal or 0x-hexadecimal), got '" + v + "'");
+    } else {
+      return Usage("new: unexpected argument '" + args[i] + "'");
+    }
+  }
+  if (preset.empty()) return Usage("new: --preset NAME is missing");
+  try {
+    w9x::CreateMachineImage(args[0], preset, options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "w9x: %s\n", e.what());
+    return kRunnerError;
+  }
+  return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("run: MACHINE is missing");
+  w9x::tool::RunOptions o;
+  o.machine = args[0];
+  o.bin_dir = OwnFolder();
+  std::size_t i = 1;
+  for (; i < args.size() && args[i] != "--"; ++i) {
+    const std::string& a = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (a == "--journal" && has_value) o.journal = args[++i];
+    else if (a == "--answer" && has_value) o.answers.push_back(args[++i]);
+    else if (a == "--menu" && has_value) o.menu.push_back(args[++i]);
+    else if (a == "--window" && has_value) o.windows.push_back(args[++i]);
+    else if (a == "--fast") o.fast = true;
+    else return Usage("run: unexpected argument '" + a + "'");
+  }
+  if (i + 1 >= args.size()) return Usage("run: '-- PROGRAM' is missing");
+  o.program = args[i + 1];
+  o.arguments.assign(args.begin() + static_cast<long>(i) + 2, args.end());
+  return w9x::tool::Run(o);
+}
+
+int Journal(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("journal: FILE is missing");
+  if (!w9x::tool::PrintJournal(args[0], std::cout)) {
+    std::fprintf(stderr, "w9x: cannot read the journal %s\n", args[0].c_str());
+    return kRunnerError;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("a command is missing");
+  const std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "new") return New(args);
+  if (command == "run") return Run(args);
+  if (command == "journal") return Journal(args);
+  if (command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  return Usage("unknown command '" + command + "'");
+}

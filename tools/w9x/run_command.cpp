@@ -1,0 +1,162 @@
+#include "run_command.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "machine/journal.h"
+#include "machine/machine.h"
+#include "machine/program_start.h"
+#include "machine/text.h"
+
+namespace w9x::tool {
+namespace {
+
+constexpr int kRunnerError = 125;
+
+int RunnerError(const std::string& message) {
+  std::fprintf(stderr, "w9x: %s\n", message.c_str());
+  return kRunnerError;
+}
+
+// Every run on the machine holds this lock shared; the last one to end removes the runtime
+// folder.
+class ActiveRun {
+ public:
+  explicit ActiveRun(const fs::path& runtime) : runtime_(runtime) {
+    for (;;) {
+      fs::create_directories(runtime_ / "sessions");
+      fd_ = open((runtime_ / "active").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (fd_ < 0) return;
+      flock(fd_, LOCK_SH);
+      // A run that ended meanwhile may have removed the folder: start again on a fresh one.
+      struct stat held {}, now {};
+      if (fstat(fd_, &held) == 0 && stat((runtime_ / "active").c_str(), &now) == 0 && held.st_ino == now.st_ino) return;
+      close(fd_);
+    }
+  }
+  ~ActiveRun() {
+    if (fd_ < 0) return;
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      std::error_code ec;
+      fs::remove_all(runtime_, ec);
+    }
+    close(fd_);
+  }
+  ActiveRun(const ActiveRun&) = delete;
+  ActiveRun& operator=(const ActiveRun&) = delete;
+
+ private:
+  fs::path runtime_;
+  int fd_ = -1;
+};
+
+int WaitFor(int pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return kRunnerError;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) {
+    std::fprintf(stderr, "w9x: the program was ended by signal %d\n", WTERMSIG(status));
+    return 128 + WTERMSIG(status);
+  }
+  return kRunnerError;
+}
+
+// Programs the run's program started (WinExec) are adopted by this process when their parent
+// ends: the run is over when every one of them is.
+void WaitForAllDescendants() {
+  for (;;) {
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, 0);
+    if (pid < 0 && errno == EINTR) continue;
+    if (pid < 0) return;
+  }
+}
+
+}  // namespace
+
+int Run(const RunOptions& o) {
+  auto program = text::ToCp932(o.program);
+  auto program_path = program ? ParseFullPath(*program) : std::nullopt;
+  if (!program_path || program_path->IsRoot())
+    return RunnerError("PROGRAM must be a full Windows path such as C:\\KIT\\DRUPDATE.EXE, got '" + o.program + "'");
+
+  std::unique_ptr<Machine> probe;
+  try {
+    probe = std::make_unique<Machine>(o.machine);
+  } catch (const MachineError& e) {
+    return RunnerError(e.what());
+  }
+  auto host_program = probe->Files().Find(*program_path);
+  if (!host_program || !fs::is_regular_file(*host_program))
+    return RunnerError("no file " + o.program + " on the machine " + o.machine.string());
+  auto executable = DeliverableExecutable(program_path->Leaf());
+  if (!executable)
+    return RunnerError(o.program + " is not one of the kit's programs (DRUPDATE.EXE, TALMORIX.EXE, CFGSYSFIX.EXE, DISPFIX.EXE)");
+  fs::path host_executable = o.bin_dir / *executable;
+  if (access(host_executable.c_str(), X_OK) != 0)
+    return RunnerError("the host build of " + program_path->Leaf() + " is missing: " + host_executable.string());
+
+  std::string command_line = *program;
+  for (const std::string& arg : o.arguments) {
+    auto a = text::ToCp932(arg);
+    if (!a) return RunnerError("argument '" + arg + "' has no code page 932 form");
+    command_line += " " + *a;
+  }
+  std::vector<std::string> window_titles;
+  for (const std::string& title : o.windows) {
+    auto t = text::ToCp932(title);
+    if (!t) return RunnerError("window title '" + title + "' has no code page 932 form");
+    window_titles.push_back(*t);
+  }
+  if (!o.journal.empty()) {
+    int fd = open(o.journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return RunnerError("cannot write the journal " + o.journal.string() + ": " + std::strerror(errno));
+    close(fd);
+  }
+
+  const fs::path machine_root = probe->Root();
+  Runtime& runtime = probe->Shared();
+  ActiveRun active(runtime.Folder());
+
+  SessionSettings settings;
+  settings.journal = o.journal.empty() ? fs::path() : fs::absolute(o.journal);
+  settings.answers = o.answers;
+  settings.menu = o.menu;
+  settings.fast = o.fast;
+  settings.interactive = o.answers.empty() && isatty(STDIN_FILENO);
+  settings.bin_dir = fs::absolute(o.bin_dir);
+  Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);
+  setenv("W9X_SESSION", session.File().c_str(), 1);
+
+  // The --window windows belong to the run itself, standing in for the kit's launcher.
+  auto journal = settings.journal.empty() ? std::make_unique<Journal>()
+                                          : std::make_unique<Journal>(settings.journal, "LAUNCHER", getpid());
+  std::vector<std::uint32_t> windows;
+  for (const std::string& title : window_titles) {
+    WindowRecord record{.title = title, .visible = true, .host_pid = getpid(), .owner = "LAUNCHER"};
+    std::uint32_t hwnd = runtime.CreateWindowRecord(record);
+    windows.push_back(hwnd);
+    journal->Record("CreateWindow", {{"hwnd", hwnd}, {"title", text::ToUtf8(title)}, {"visible", true}});
+  }
+
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  constexpr int kShowNormal = 1;
+  ProgramStart start{host_executable, machine_root, *program, command_line, program_path->Parent(), kShowNormal};
+  int pid = StartProgram(start);
+  int code = pid < 0 ? RunnerError("cannot start " + host_executable.string()) : WaitFor(pid);
+  WaitForAllDescendants();
+  for (std::uint32_t hwnd : windows) runtime.DestroyWindowRecord(hwnd);
+  return code;
+}
+
+}  // namespace w9x::tool
