@@ -13,6 +13,8 @@ function(kit_add_deliverable)
   target_link_libraries(${D_NAME}_program PUBLIC ${D_LIBS})
   if(KIT_TARGET STREQUAL "host")
     target_link_libraries(${D_NAME}_program PUBLIC w9x_platform)
+    # The C runtime's stdio.h and io.h open the machine's files; only the program's own sources see them.
+    target_include_directories(${D_NAME}_program BEFORE PRIVATE ${PROJECT_SOURCE_DIR}/platform/win9x/msvcrt/include)
     add_executable(${D_NAME} ${D_ENTRY})
     target_link_libraries(${D_NAME} PRIVATE ${D_NAME}_program w9x_loader)
   else()

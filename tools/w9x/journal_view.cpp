@@ -74,6 +74,11 @@ std::string DescribeEvent(const std::string& line) {
   if (event == "CreateFileA" || event == "WriteFile")
     return in + (event == "WriteFile" ? "write " + Str(j, "bytes") + " bytes to " : "open for writing ") + Str(j, "path") +
            Outcome(j) + "\n";
+  if (event == "GetTempFileNameA")
+    return in + "create temporary file " + (j.value("result", false) ? Str(j, "name") : "in " + Str(j, "folder")) +
+           Outcome(j) + "\n";
+  if (event == "fopen") return in + "open " + Str(j, "path") + " to write (" + Str(j, "mode") + ")" + Outcome(j) + "\n";
+  if (event == "fclose") return in + "close " + Str(j, "path") + ": " + Str(j, "bytes") + " bytes written" + Outcome(j) + "\n";
   if (event == "SetCurrentDirectoryA" || event == "FindWindowA" || event == "DeviceIoControl") return "";
   json rest = j;
   for (const char* k : {"event", "process", "pid"}) rest.erase(k);

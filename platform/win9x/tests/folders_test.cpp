@@ -93,6 +93,8 @@ TEST(Strings, CaseInsensitiveComparisonLeavesDoubleByteCharactersAlone) {
   EXPECT_NE(lstrcmpiA("\x82\x60", "\x82\x81"), 0);  // full-width A and a: different characters
   EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "kvo qt-51x", 9, "KVO QT-51", 9), CSTR_EQUAL);
   EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "KVO QT\0\0\0", 9, "KVO QT-51", 9), CSTR_LESS_THAN);
+  EXPECT_NE(CompareStringA(LOCALE_USER_DEFAULT, 0, "kvo qt-51", 9, "KVO QT-51", 9), CSTR_EQUAL);
+  EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "KVO QT-52", 9, "KVO QT-51", 9), CSTR_GREATER_THAN);
   const char text[] = "\x95\x5C\\";
   EXPECT_EQ(CharNextA(text), text + 2);
   EXPECT_EQ(CharNextA(text + 2), text + 3);
