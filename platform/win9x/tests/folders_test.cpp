@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "testing/test_machine.h"
@@ -110,6 +114,26 @@ TEST(MessageBox, AnswersAreTakenInOrderThenTheDefaultButton) {
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNOCANCEL), IDNO);
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OK), IDOK);  // CANCEL is not a button here
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
+}
+
+}  // namespace
+}  // namespace w9x
+
+namespace w9x {
+namespace {
+
+TEST(Mutex, ReleasedWhenItsProcessDiesWithoutClosingIt) {
+  testing::TestMachine m;
+  pid_t child = fork();
+  if (child == 0) {
+    CreateMutexA(nullptr, FALSE, "HELD");
+    raise(SIGKILL);  // no cleanup of any kind
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  CreateMutexA(nullptr, FALSE, "HELD");
+  EXPECT_EQ(GetLastError(), 0u);
 }
 
 }  // namespace
