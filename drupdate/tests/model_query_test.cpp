@@ -109,6 +109,15 @@ TEST(QueryModelName, DriverNameIgnoresCaseAndNeedsTheDump) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_EQ(CreateFileA("\\\\.\\other.vxd", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+
+  // A dump that does not read keeps the machine from opening, with a line naming it.
+  std::ofstream(m.Root() / "smbios.bin", std::ios::binary) << "_SM_ truncated";
+  try {
+    m.Reload();
+    ADD_FAILURE() << "the machine opened";
+  } catch (const w9x::MachineError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("machine.ini: [Devices] DMI: smbios.bin: ", 0), 0u) << e.what();
+  }
 }
 
 // dmidecode reads the same dumps and must print the name QueryModelName gives.
