@@ -48,4 +48,36 @@ TEST(PciBios, ReadsTheBusFromTheMachineImage) {
   EXPECT_EQ(FindPciDevice(0x102B, 0x0519, 0), PCI_SUCCESSFUL);
 }
 
+// Where no PC BIOS can be reached, the registry's hardware tree answers.
+TEST(PciBios, RegistryAnswerCountsTheInstancesOfMatchingDeviceKeys) {
+  const std::string kPci = "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\";
+  const std::string kTwoKeys =
+      kPci + "VEN_1013&DEV_00D6\\BUS_00&DEV_02&FUNC_00]\n" + kPci + "VEN_1013&DEV_00D6&SUBSYS_1\\BUS_00&DEV_03&FUNC_00]\n";
+  struct Case {
+    const char* name;
+    std::string keys;  // REGEDIT4 sections
+    WORD index;
+    BYTE result;
+  } cases[] = {
+      {"no hardware tree", "", 0, PCI_DEVICE_NOT_FOUND},
+      {"another device", kPci + "VEN_102B&DEV_0519\\BUS_01&DEV_00&FUNC_00]\n", 0, PCI_DEVICE_NOT_FOUND},
+      {"device key alone", kPci + "VEN_1013&DEV_00D6]\n", 0, PCI_SUCCESSFUL},
+      {"device key alone, second instance", kPci + "VEN_1013&DEV_00D6]\n", 1, PCI_DEVICE_NOT_FOUND},
+      {"subsystem suffix, any case",
+       kPci + "ven_1013&dev_00d6&SUBSYS_00000000&REV_01\\BUS_00&DEV_02&FUNC_00]\n" + kPci +
+           "ven_1013&dev_00d6&SUBSYS_00000000&REV_01\\BUS_00&DEV_03&FUNC_00]\n",
+       1, PCI_SUCCESSFUL},
+      {"instances of two keys together", kTwoKeys, 1, PCI_SUCCESSFUL},
+      {"instances of two keys together, third", kTwoKeys, 2, PCI_DEVICE_NOT_FOUND},
+      {"a longer device number", kPci + "VEN_1013&DEV_00D60]\n", 0, PCI_DEVICE_NOT_FOUND},
+  };
+  TestMachine m;
+  for (const Case& c : cases) {
+    std::ofstream(m.Root() / "registry.reg") << "REGEDIT4\n\n" << c.keys;
+    m.Reload();
+    EXPECT_EQ(FindPciDeviceInRegistry(0x1013, 0x00D6, c.index), c.result) << c.name;
+  }
+  EXPECT_EQ(FindPciDeviceInRegistry(0xFFFF, 0x00D6, 0), PCI_BAD_VENDOR_ID);
+}
+
 }  // namespace
