@@ -1,0 +1,3 @@
+# Cross build for 32-bit Windows (the shipping binaries) with Debian's mingw-w64 i686 toolchain.
+set(KIT_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
