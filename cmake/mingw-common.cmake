@@ -1,10 +1,10 @@
-# Shared part of the mingw-w64 toolchain files: KIT_MINGW_TRIPLET names the target.
+# Shared part of the mingw-w64 toolchain files: KIT_MINGW_TRIPLET names the target and
+# KIT_MINGW_THREADS the thread model of the compiler (win32 or posix).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${KIT_MINGW_TRIPLET})
 
-# The win32 thread model of the toolchain: no winpthread DLL to ship or to import from.
-set(CMAKE_C_COMPILER ${KIT_MINGW_TRIPLET}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${KIT_MINGW_TRIPLET}-g++-win32)
+set(CMAKE_C_COMPILER ${KIT_MINGW_TRIPLET}-gcc-${KIT_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${KIT_MINGW_TRIPLET}-g++-${KIT_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${KIT_MINGW_TRIPLET}-windres)
 set(CMAKE_OBJDUMP ${KIT_MINGW_TRIPLET}-objdump)
 
