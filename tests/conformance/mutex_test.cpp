@@ -1,21 +1,10 @@
-// Starting programs and the single-instance mutex.
-#include <string>
-
+// The named mutex that keeps a second copy of a program from running.
 #include "conformance.h"
 
 namespace conformance {
 namespace {
 
-TEST(Process, WinExecOfAMissingFile) {
-  // WinExec answers like the old LoadModule: a value above 31 for a started program, an error
-  // code otherwise (2: file not found).
-  const std::string missing = Scratch("NOPROG.EXE");
-  EXPECT_EQ(WinExec(missing.c_str(), SW_HIDE), 2u);
-  EXPECT_EQ(WinExec((missing + " C:\\CONFORM\\SETUP.INF").c_str(), SW_HIDE), 2u);
-  EXPECT_EQ(WinExec("NOPROGRAM-ANYWHERE", SW_HIDE), 2u);
-}
-
-TEST(Process, SecondMutexOfTheSameNameReportsItExists) {
+TEST(Mutex, SecondOfTheSameNameReportsItExists) {
   SetLastError(0);
   HANDLE first = CreateMutexA(nullptr, FALSE, "KitConformanceMutex");
   ASSERT_NE(first, nullptr);
