@@ -51,7 +51,7 @@ class KeyboardCheckTest : public ::testing::TestWithParam<KeyboardCase> {};
 
 TEST_P(KeyboardCheckTest, Decides) {
   const KeyboardCase& c = GetParam();
-  TestMachineOptions o;
+  TestMachineOptions o = Options("win98se");
   o.preset_options = {.keyboard_type = c.type, .keyboard_subtype = c.subtype};
   AppFixture f(o);
   if (c.subtype_line) {
