@@ -60,7 +60,7 @@ class RewriteTest : public ::testing::Test {
 };
 
 TEST_F(RewriteTest, TextModeBytesOut) {
-  const std::string x255(255, 'X');
+  const std::string x255(255, 'X'), x288(288, 'X');
   struct Case {
     const char* name;
     std::string in, out;
@@ -88,6 +88,11 @@ TEST_F(RewriteTest, TextModeBytesOut) {
       // The file is read in blocks of 4096 bytes: a pair split between two blocks is still one.
       {"CR LF split between reads", std::string(4095, 'X') + "\r\nDOS=HIGH,UMB",
        std::string(4095, 'X') + "\r\nREM DOS=HIGH,UMB"},
+      // The file that tests/wine/fixtools.sh gives the tool under Wine, with the same result.
+      {"all together", "DEVICE=C:\\WINDOWS\\HIMEM.SYS\ndos=high,umb\rA\r\nDOS=HIGH,UMB" + x288 +
+                           "\r\n\tREM DOS=HIGH,UMB\r\nFILES=40\r\n\x1A" "DOS=HIGH,UMB\r\n",
+       "DEVICE=C:\\WINDOWS\\HIMEM.SYS\r\nREM dos=high,umb\rA\r\nREM DOS=HIGH,UMB" + x288 +
+           "\r\n\tREM DOS=HIGH,UMB\r\nFILES=40\r\n"},
   };
   for (const Case& c : cases) {
     auto [result, out] = Run(c.in);
