@@ -95,6 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
         CopyParseCase{"X.VXD,!DRV", 1, "C:\\KIT\\!DRV\\", "X.VXD", "C:\\WINDOWS\\"},  // no "!" form here
         CopyParseCase{"表.VXD,表,11", 1, "C:\\KIT\\表\\", "表.VXD", "C:\\WINDOWS\\SYSTEM\\"},  // 表 ends in 0x5C
         CopyParseCase{"TOOL.EXE", 0},                 // no source folder
+        CopyParseCase{",DRIVERS,11", 0},              // no file name: a folder is no file
+        CopyParseCase{"/,DRIVERS,11", 0},
         CopyParseCase{"MISSING.VXD,DRIVERS,11", 0},   // no source file
         CopyParseCase{"/NEW.VXD,DRIVERS,11", 0},      // update only, nothing to update
         CopyParseCase{"/OLD.VXD,DRIVERS,11", 1, "C:\\KIT\\DRIVERS\\", "OLD.VXD", "C:\\WINDOWS\\SYSTEM\\"}));
@@ -169,6 +171,8 @@ TEST(DeleteCommandTest, DeletesTheFileOrIsDroppedWhenItIsNotThere) {
   AppFixture f;
   DeleteCommand missing;
   EXPECT_EQ(missing.Parse("OLD.VXD,,11"), 0);
+  DeleteCommand folder;  // no file name: the folder itself is not a file to delete
+  EXPECT_EQ(folder.Parse(",,11"), 0);
   f.machine.WriteFile(kDoomed, "x");
   DeleteCommand cmd;
   ASSERT_EQ(cmd.Parse("OLD.VXD,,11"), 1);

@@ -39,20 +39,28 @@ void PrepareKit(Machine& m, const std::string& script) {
   fs::create_directories(m.Host("C:\\OPTIONS"));
 }
 
-// The file, profile and start calls of the run, in order, as one line each.
+// The file, profile and start calls of the run on the script's files, in order, one line each
+// (the system repairs that follow the script are not looked at here).
 std::vector<std::string> Actions(const Machine& m) {
   std::vector<std::string> out;
   for (const auto& e : m.Events()) {
     const std::string event = e.value("event", "");
+    std::string action;
     if (event == "CopyFileA" || event == "MoveFileA")
-      out.push_back(event + " " + e["from"].get<std::string>() + " -> " + e["to"].get<std::string>());
+      action = event + " " + e["from"].get<std::string>() + " -> " + e["to"].get<std::string>();
     else if (event == "DeleteFileA")
-      out.push_back(event + " " + e["path"].get<std::string>() + (e["result"] == true ? "" : " failed"));
+      action = event + " " + e["path"].get<std::string>() + (e["result"] == true ? "" : " failed");
     else if (event == "WritePrivateProfileSectionA")
-      out.push_back(event + " " + e["file"].get<std::string>() + " [" + e["section"].get<std::string>() + "]");
+      action = event + " " + e["file"].get<std::string>() + " [" + e["section"].get<std::string>() + "]";
     else if (event == "WinExec")
-      out.push_back(event + " " + e["command_line"].get<std::string>() + " (show " + e["show"].dump() + ") -> " +
-                    e["result"].dump());
+      action = event + " " + e["command_line"].get<std::string>() + " (show " + e["show"].dump() + ") -> " +
+               e["result"].dump();
+    for (const char* file : {"NEWDRV.VXD", "OLDDRV.VXD", "MYDEV.INF", "OLDNAME.DLL", "TOOL.EXE", "WININIT.INI"}) {
+      if (action.find(file) != std::string::npos) {
+        out.push_back(action);
+        break;
+      }
+    }
   }
   return out;
 }

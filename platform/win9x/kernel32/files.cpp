@@ -214,7 +214,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern_arg, LPWIN32_FIND_DATAA data) {
   auto path = api::ResolveArg(pattern_arg);
   if (!path || !data) return INVALID_HANDLE_VALUE;
   auto object = std::make_unique<FindObject>();
-  if (path->IsRoot()) {
+  // A name is searched for: a path that ends in a separator names none, nor does a root.
+  const std::string_view pattern = pattern_arg;
+  const bool ends_in_separator = text::FindLast(pattern, '\\') + 1 == pattern.size() || pattern.back() == '/';
+  if (path->IsRoot() || ends_in_separator) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }

@@ -46,6 +46,22 @@ TEST(CopyFile, TheCopyTakesTheSourcesAttributes) {
   EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
 }
 
+TEST(FindFirstFile, APathEndingInASeparatorNamesNoFile) {
+  TestMachine m;
+  m.WriteFile("C:\\表\\A.TXT", "x");
+  WIN32_FIND_DATAA data;
+  for (const char* path : {"C:\\WINDOWS\\", "C:\\WINDOWS/", "C:\\"}) {
+    EXPECT_EQ(FindFirstFileA(path, &data), INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND}) << path;
+  }
+  // 表 ends in the byte 0x5C, which is no separator.
+  for (const std::string& path : {Sjis("C:\\表"), Sjis("C:\\表\\A.TXT"), std::string("C:\\WINDOWS")}) {
+    HANDLE h = FindFirstFileA(path.c_str(), &data);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << path;
+    FindClose(h);
+  }
+}
+
 TEST(DeleteFile, ReadOnlyFilesStay) {
   TestMachine m;
   m.WriteFile("C:\\WINDOWS\\SYSTEM\\A.VXD", "x");
