@@ -93,6 +93,17 @@ std::optional<fs::path> FileSystem::Find(const WinPath& path, struct stat* statu
       else if (status) return std::nullopt;  // a link that leads nowhere
       return spelled;
     }
+    // Next most common: a folder spelled as on the disk, and a name in it that is new or
+    // spelled otherwise.  Only that name needs the folder's listing.
+    if (plain) {
+      if (const Listing* listing = ListingOf(spelled.parent_path())) {
+        auto it = listing->names.find(text::Upper(path.Leaf()));
+        if (it == listing->names.end()) return std::nullopt;
+        fs::path found = spelled.parent_path() / it->second;
+        if (status && stat(found.c_str(), status) != 0) return std::nullopt;
+        return found;
+      }
+    }
   }
   if (stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;  // no medium
   for (const std::string& part : path.parts) {
