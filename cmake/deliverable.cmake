@@ -5,6 +5,10 @@
 # tests link.  On the host the executable adds the platform's loader, which opens the machine image
 # and calls the program's WinMain; on Windows it is a real GUI program built with its resources.
 # String literals are code page 932 bytes, as the Windows ANSI interfaces expect.
+#
+# The 32-bit Windows build is the one that ships: each deliverable there gets a test of its binary
+# (cmake/check_binary.cmake) against the list of imports checked in beside its sources as
+# <FILE>.imports; the target kit_update_imports rewrites those lists from the build.
 function(kit_add_deliverable)
   cmake_parse_arguments(D "" "NAME;EXE;RC" "SOURCES;ENTRY;LIBS" ${ARGN})
   add_library(${D_NAME}_program STATIC ${D_SOURCES})
@@ -16,12 +20,33 @@ function(kit_add_deliverable)
     add_executable(${D_NAME} ${D_ENTRY})
     target_link_libraries(${D_NAME} PRIVATE ${D_NAME}_program w9x_loader)
   else()
-    string(REGEX REPLACE "\\.EXE$" "" exe_base "${D_EXE}")
+    string(REGEX MATCH "^(.*)(\\.[^.]*)$" exe_parts "${D_EXE}")
     add_executable(${D_NAME} WIN32 ${D_ENTRY} ${D_RC})
-    set_target_properties(${D_NAME} PROPERTIES OUTPUT_NAME ${exe_base})
+    set_target_properties(${D_NAME} PROPERTIES OUTPUT_NAME ${CMAKE_MATCH_1} SUFFIX ${CMAKE_MATCH_2})
     target_link_libraries(${D_NAME} PRIVATE ${D_NAME}_program)
+    # Windows 95 and 98 load only programs that ask for subsystem and OS version 4.0 at most, and
+    # ship no C++ runtime DLLs: the GCC runtimes are linked in.
     target_link_options(${D_NAME} PRIVATE -static -static-libgcc -static-libstdc++
                         -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
                         -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      kit_check_shipping_binary(${D_NAME} ${D_EXE})
+    endif()
   endif()
 endfunction()
+
+# The test of a shipping binary, and its share of kit_update_imports.
+function(kit_check_shipping_binary target exe)
+  set(imports ${CMAKE_CURRENT_SOURCE_DIR}/${exe}.imports)
+  set(args -DOBJDUMP=${CMAKE_OBJDUMP} -DBINARY=$<TARGET_FILE:${target}> -DIMPORTS=${imports})
+  add_test(NAME binary.${exe} COMMAND ${CMAKE_COMMAND} ${args} -P ${KIT_CMAKE_DIR}/check_binary.cmake)
+  if(NOT TARGET kit_update_imports)
+    add_custom_target(kit_update_imports)
+  endif()
+  add_custom_target(kit_update_imports_${target}
+                    COMMAND ${CMAKE_COMMAND} ${args} -DUPDATE=ON -P ${KIT_CMAKE_DIR}/check_binary.cmake
+                    DEPENDS ${target} VERBATIM)
+  add_dependencies(kit_update_imports kit_update_imports_${target})
+endfunction()
+
+set(KIT_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})

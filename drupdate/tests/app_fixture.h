@@ -19,12 +19,13 @@ inline TestMachineOptions Options(const std::string& preset, bool journal = fals
   TestMachineOptions o;
   o.preset = preset;
   o.journal = journal;
+  o.session.fast = true;  // Sleep(2500) takes no time
   return o;
 }
 
 class AppFixture {
  public:
-  explicit AppFixture(TestMachineOptions options = {}) : machine(std::move(options)) {
+  explicit AppFixture(TestMachineOptions options = Options("win98se")) : machine(std::move(options)) {
     app.SetCurrentHandles(nullptr, nullptr, SW_SHOWNORMAL);
     app.LocateIni();
     OSVERSIONINFOA version{};

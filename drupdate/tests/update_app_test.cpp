@@ -3,6 +3,7 @@
 #include <random>
 
 #include "app_fixture.h"
+#include "dmi_machine.h"
 
 namespace drupdate_test {
 namespace {
@@ -50,7 +51,7 @@ class KeyboardCheckTest : public ::testing::TestWithParam<KeyboardCase> {};
 
 TEST_P(KeyboardCheckTest, Decides) {
   const KeyboardCase& c = GetParam();
-  TestMachineOptions o;
+  TestMachineOptions o = Options("win98se");
   o.preset_options = {.keyboard_type = c.type, .keyboard_subtype = c.subtype};
   AppFixture f(o);
   if (c.subtype_line) {
@@ -149,10 +150,32 @@ TEST_F(InitInstanceTest, HidesTheLauncherWindow) {
 }
 
 TEST_F(InitInstanceTest, ModelNameIsCutAtTheFirstBlankAndOnlyQueriedForOneKeyboardFamily) {
-  // Without a DMI driver the model stays empty whatever the keyboard.
-  AppFixture f(Options("win98se", true));
-  RunApp(f);
-  EXPECT_TRUE(f.app.ModelName.IsEmpty());
+  struct Case {
+    DWORD keyboard_subtype;  // type 7: 0x0100 makes the keyboard check true, 0x0D00 false
+    const char* product;
+    const char* model;       // ModelName after the run
+    int xy_line_runs;        // the base test of a pass 1 line limited to XY-100*
+  } cases[] = {
+      {0x0100, "XY-100 A", "XY-100", 1},
+      {0x0100, "XY-1000", "XY-1000", 1},
+      {0x0100, "AB-123 X", "AB-123", 0},
+      {0x0100, "", "", 0},
+      {0x0D00, "XY-100 A", "", 0},  // no query at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.product);
+    TestMachineOptions o = Options("win98se", true);
+    o.preset_options = {.keyboard_type = 7, .keyboard_subtype = c.keyboard_subtype};
+    o.session.fast = true;
+    AppFixture f(o);
+    InstallDump(f.machine, Dump({SystemInfo({.product = c.product})}));
+    RunApp(f);
+    EXPECT_STREQ(f.app.ModelName, c.model);
+    EXPECT_EQ(f.machine.Events("DeviceIoControl").size(), c.keyboard_subtype == 0x0100 ? 3u : 0u);
+    UpdateCommand line;
+    ASSERT_EQ(line.Parse("A,,0,1,-1,0,XY-100*"), 1);
+    EXPECT_EQ(line.Run(1), c.xy_line_runs);
+  }
 }
 
 // Bad scripts run to the closing message: random bytes, NUL bytes, huge lines, many keys.

@@ -336,7 +336,7 @@ class BaseRun : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(BaseRun, Decides) {
   const RunCase& c = GetParam();
-  TestMachineOptions o;
+  TestMachineOptions o = Options("win98se");
   o.preset_options.keyboard_type = c.keyboard ? 4 : 7;  // type 7 subtype 0 without entry: false
   AppFixture f(o);
   f.app.OsKind = c.os_kind;
@@ -406,7 +406,7 @@ TEST(RunPass, DestroysDoneCommandsAndKeepsTheRestInOrder) {
 // The program's own folder
 
 TEST(LocateIni, DoubleByteProgramFolder) {
-  TestMachineOptions o;
+  TestMachineOptions o = Options("win98se");
   o.module_path = Sjis("C:\\表\\DRUPDATE.EXE");  // 表 ends in 0x5C
   AppFixture f(o);
   EXPECT_EQ(std::string(f.app.AppDir), Sjis("C:\\表\\"));

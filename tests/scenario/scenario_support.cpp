@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "machine/file_system.h"
 #include "machine/host_file.h"
 
 extern char** environ;
@@ -69,15 +70,7 @@ Machine::~Machine() {
 }
 
 fs::path Machine::Host(const std::string& p) const {
-  fs::path host = root_ / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(p.at(0)))));
-  std::size_t start = 3;
-  while (start < p.size()) {
-    std::size_t end = p.find('\\', start);
-    if (end == std::string::npos) end = p.size();
-    if (end > start) host /= p.substr(start, end - start);
-    start = end + 1;
-  }
-  return host;
+  return w9x::SpelledHostPath(root_, p);
 }
 
 void Machine::Write(const std::string& path, const std::string& bytes) const {

@@ -79,11 +79,17 @@ std::string DescribeEvent(const std::string& line) {
       for (auto& b : j["buttons"]) buttons.push_back(b.get<std::string>());
     return RenderMessageBox(Str(j, "title"), Str(j, "text"), j.value("icon", ""), buttons, Str(j, "pressed"));
   }
-  if (event == "RegCreateKeyA" || event == "RegSetValueExA" || event == "RegDeleteKeyA" || event == "RegDeleteValueA") {
-    json rest = j;
-    for (const char* k : {"event", "process", "pid"}) rest.erase(k);
-    return in + event + " " + rest.dump() + "\n";
+  if (event == "RegCreateKeyA") return in + "registry: create key " + Str(j, "key") + Outcome(j) + "\n";
+  if (event == "RegDeleteKeyA") return in + "registry: delete key " + Str(j, "key") + Outcome(j) + "\n";
+  if (event == "RegSetValueExA" || event == "RegDeleteValueA") {
+    const std::string name = j.value("name", "");
+    const std::string shown = name.empty() ? "@" : "\"" + name + "\"";
+    if (event == "RegDeleteValueA")
+      return in + "registry: delete value " + shown + " of " + Str(j, "key") + Outcome(j) + "\n";
+    return in + "registry: " + Str(j, "key") + " " + shown + " = " + Str(j, "data") + Outcome(j) + "\n";
   }
+  if (event == "CreateFileA" && j.value("device", false))
+    return in + "open device " + Str(j, "path") + (j.value("result", false) ? "" : "  FAILED (no such device)") + "\n";
   if (event == "CreateFileA" || event == "WriteFile")
     return in + (event == "WriteFile" ? "write " + Str(j, "bytes") + " bytes to " : "open for writing ") + Str(j, "path") +
            Outcome(j) + "\n";

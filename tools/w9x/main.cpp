@@ -10,6 +10,7 @@
 #include "journal_view.h"
 #include "machine/machine_config.h"
 #include "machine/presets.h"
+#include "reg_command.h"
 #include "run_command.h"
 
 namespace {
@@ -22,7 +23,8 @@ const char kUsage[] =
     "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
     "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--fast] [--window TITLE]...\n"
     "                  -- PROGRAM [ARGS...]\n"
-    "  w9x journal FILE\n";
+    "  w9x journal FILE\n"
+    "  w9x reg MACHINE export [KEY]\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "w9x: %s\n%s", problem.c_str(), kUsage);
@@ -102,6 +104,7 @@ int main(int argc, char** argv) {
   if (command == "new") return New(args);
   if (command == "run") return Run(args);
   if (command == "journal") return Journal(args);
+  if (command == "reg") return w9x::tool::Reg(args, std::cout);
   if (command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;

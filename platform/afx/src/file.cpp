@@ -62,3 +62,79 @@ void CFile::SetStatus(LPCSTR file_name, const CFileStatus& status) {
 void CFile::Remove(LPCSTR file_name) {
   if (!DeleteFileA(file_name)) AfxThrowFileException(GetLastError(), file_name);
 }
+
+CFile::~CFile() {
+  if (m_hFile != INVALID_HANDLE_VALUE) CloseHandle(m_hFile);
+}
+
+BOOL CFile::Open(LPCSTR file_name, UINT flags, CFileException* error) {
+  if (m_hFile != INVALID_HANDLE_VALUE) {
+    CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+  }
+  DWORD access = GENERIC_READ;
+  if ((flags & 3) == modeWrite) access = GENERIC_WRITE;
+  else if ((flags & 3) == modeReadWrite) access = GENERIC_READ | GENERIC_WRITE;
+  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  switch (flags & 0x70) {
+    case shareExclusive: share = 0; break;
+    case shareDenyWrite: share = FILE_SHARE_READ; break;
+    case shareDenyRead: share = FILE_SHARE_WRITE; break;
+    default: break;
+  }
+  DWORD disposition = OPEN_EXISTING;
+  if (flags & modeCreate) disposition = (flags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+  HANDLE h = file_name ? CreateFileA(file_name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE;
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) {
+      const DWORD os_error = file_name ? GetLastError() : ERROR_PATH_NOT_FOUND;
+      error->m_cause = CauseOf(os_error);
+      error->m_lOsError = static_cast<LONG>(os_error);
+      error->m_strFileName = file_name ? file_name : "";
+    }
+    return FALSE;
+  }
+  m_hFile = h;
+  m_strFileName = file_name;
+  return TRUE;
+}
+
+LONG CFile::Seek(LONG offset, UINT from) {
+  SetLastError(0);
+  const DWORD pos = SetFilePointer(m_hFile, offset, nullptr, from);
+  if (pos == INVALID_SET_FILE_POINTER && GetLastError() != 0) AfxThrowFileException(GetLastError(), m_strFileName);
+  return static_cast<LONG>(pos);
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (count == 0) return;
+  DWORD written = 0;
+  if (!WriteFile(m_hFile, buffer, count, &written, nullptr)) AfxThrowFileException(GetLastError(), m_strFileName);
+  if (written != count) AfxThrowFileException(ERROR_WRITE_FAULT, m_strFileName);
+}
+
+void CFile::Close() {
+  HANDLE h = m_hFile;
+  m_hFile = INVALID_HANDLE_VALUE;
+  if (h != INVALID_HANDLE_VALUE && !CloseHandle(h)) AfxThrowFileException(GetLastError(), m_strFileName);
+}
+
+BOOL CStdioFile::Open(LPCSTR file_name, UINT flags, CFileException* error) {
+  text_mode_ = (flags & typeBinary) == 0;
+  return CFile::Open(file_name, flags & ~static_cast<UINT>(typeText | typeBinary), error);
+}
+
+void CStdioFile::WriteString(LPCSTR text) {
+  if (!text) AfxThrowFileException(ERROR_INVALID_PARAMETER, m_strFileName);
+  if (!text_mode_) {
+    Write(text, static_cast<UINT>(std::strlen(text)));
+    return;
+  }
+  CString translated;
+  for (LPCSTR p = text; *p; ++p) {
+    if (*p == '\n') translated += '\r';
+    translated += *p;
+  }
+  Write(static_cast<LPCSTR>(translated), static_cast<UINT>(translated.GetLength()));
+}

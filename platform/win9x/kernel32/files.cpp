@@ -113,8 +113,37 @@ bool FillFindData(const WinPath& path, WIN32_FIND_DATAA& data) {
     data.nFileSizeLow = static_cast<DWORD>(st.st_size);
     data.nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(st.st_size) >> 32);
   }
-  std::strncpy(data.cFileName, path.Leaf().c_str(), MAX_PATH - 1);
+  // The name as it stands on the disk, whatever spelling the caller used.
+  auto name = FileSystem::WindowsName(entry->host.filename());
+  std::strncpy(data.cFileName, name ? name->c_str() : path.Leaf().c_str(), MAX_PATH - 1);
   return true;
+}
+
+// The search path of FindFirstFileA: a folder, resolved like any path, and a last name that may
+// hold wildcards (which no path name may).
+std::optional<WinPath> ResolvePattern(LPCSTR pattern_arg) {
+  if (!pattern_arg) return api::ResolveArg(pattern_arg);
+  std::string_view pattern = pattern_arg;
+  std::size_t slash = text::FindLast(pattern, '\\');
+  if (std::size_t other = text::FindLast(pattern, '/'); other != std::string_view::npos &&
+                                                        (slash == std::string_view::npos || other > slash))
+    slash = other;
+  std::size_t leaf_start = slash == std::string_view::npos ? 0 : slash + 1;
+  if (leaf_start == 0 && pattern.size() >= 2 && pattern[1] == ':') leaf_start = 2;  // "C:*.TXT"
+  const std::string leaf(pattern.substr(leaf_start));
+  if (!HasWildcard(leaf)) return api::ResolveArg(pattern_arg);
+  std::string folder(pattern.substr(0, leaf_start));
+  if (folder.empty() || folder.back() == ':') folder += '.';
+  std::string plain = leaf;  // the leaf with its wildcards as ordinary characters, to check the rest
+  for (std::size_t i = 0; i < plain.size(); i += text::CharLength(plain, i))
+    if (plain[i] == '*' || plain[i] == '?') plain[i] = '_';
+  auto parent = api::ResolveArg(folder.c_str());
+  if (!parent) return std::nullopt;
+  if (!IsValidName(plain)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return std::nullopt;
+  }
+  return parent->Child(leaf);
 }
 
 }  // namespace
@@ -211,7 +240,7 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern_arg, LPWIN32_FIND_DATAA data) {
-  auto path = api::ResolveArg(pattern_arg);
+  auto path = ResolvePattern(pattern_arg);
   if (!path || !data) return INVALID_HANDLE_VALUE;
   auto object = std::make_unique<FindObject>();
   // A name is searched for: a path that ends in a separator names none, nor does a root.

@@ -125,7 +125,11 @@ std::optional<fs::path> FileSystem::Place(const WinPath& path) {
   return *parent / utf8;
 }
 
-void FileSystem::Added(const fs::path& dir, const std::string& host_name) {
+void FileSystem::Added(const fs::path& dir, const std::string& host_name) { Update(dir, host_name, true); }
+
+void FileSystem::Removed(const fs::path& dir, const std::string& host_name) { Update(dir, host_name, false); }
+
+void FileSystem::Update(const fs::path& dir, const std::string& host_name, bool added) {
   auto it = listings_.find(dir.native());
   if (it == listings_.end()) return;
   struct stat st {};
@@ -134,23 +138,24 @@ void FileSystem::Added(const fs::path& dir, const std::string& host_name) {
     listings_.erase(it);
     return;
   }
-  it->second.names[text::Upper(*name)] = host_name;
+  if (added) it->second.names[text::Upper(*name)] = host_name;
+  else it->second.names.erase(text::Upper(*name));
   it->second.mtime = st.st_mtim;
   it->second.inode = st.st_ino;
 }
 
-void FileSystem::Removed(const fs::path& dir, const std::string& host_name) {
-  auto it = listings_.find(dir.native());
-  if (it == listings_.end()) return;
-  struct stat st {};
-  auto name = WindowsName(host_name);
-  if (stat(dir.c_str(), &st) != 0 || !name) {
-    listings_.erase(it);
-    return;
+// A host path by the spelling of a Windows path, without looking at the disk.
+fs::path SpelledHostPath(const fs::path& machine_root, std::string_view windows_path) {
+  if (windows_path.empty()) return machine_root;
+  fs::path host = machine_root / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(windows_path[0]))));
+  std::size_t start = 3;
+  while (start < windows_path.size()) {
+    std::size_t end = windows_path.find('\\', start);
+    if (end == std::string_view::npos) end = windows_path.size();
+    if (end > start) host /= std::string(windows_path.substr(start, end - start));
+    start = end + 1;
   }
-  it->second.names.erase(text::Upper(*name));
-  it->second.mtime = st.st_mtim;
-  it->second.inode = st.st_ino;
+  return host;
 }
 
 }  // namespace w9x

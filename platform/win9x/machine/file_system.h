@@ -25,6 +25,10 @@ namespace fs = std::filesystem;
 // invisible to simulated programs.
 bool IsPlatformName(std::string_view host_name);
 
+// The host path of a Windows path ("C:\\A\\B", UTF-8) spelled as given, without looking at the
+// disk: for tests and tools that build machine images.
+fs::path SpelledHostPath(const fs::path& machine_root, std::string_view windows_path);
+
 class FileSystem {
  public:
   FileSystem(fs::path machine_root, const std::map<char, DriveType>& drives);
@@ -56,6 +60,7 @@ class FileSystem {
   const Listing* ListingOf(const fs::path& dir);
   std::optional<std::string> Match(const fs::path& dir, const std::string& name);
   void Refresh(const fs::path& dir, Listing& listing);
+  void Update(const fs::path& dir, const std::string& host_name, bool added);
 
   fs::path root_;
   std::map<char, DriveType> drives_;

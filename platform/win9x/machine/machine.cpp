@@ -14,8 +14,12 @@ MachineConfig LoadConfig(const fs::path& root) {
   if (!fs::is_directory(root / std::string(1, config.windows_dir[0]), ec))
     throw MachineError("machine image " + root.string() + " has no folder for drive " +
                        std::string(1, config.windows_dir[0]));
-  if (!config.dmi.empty() && !fs::is_regular_file(root / config.dmi, ec))
-    throw MachineError("machine.ini: [Devices] DMI: no file " + config.dmi + " beside machine.ini");
+  if (!config.dmi.empty()) {
+    if (!fs::is_regular_file(root / config.dmi, ec))
+      throw MachineError("machine.ini: [Devices] DMI: no file " + config.dmi + " beside machine.ini");
+    smbios::ParseResult dump = smbios::ParseFile(root / config.dmi);
+    if (!dump.ok()) throw MachineError("machine.ini: [Devices] DMI: " + config.dmi + ": " + dump.error);
+  }
   return config;
 }
 
@@ -28,11 +32,19 @@ Machine::Machine(const fs::path& root, Session session)
       files_(root_, config_.drives),
       attributes_(root_ / "attributes.ini", profiles_),
       runtime_(root_),
+      registry_(root_ / "registry.reg", runtime_.Folder() / "registry.lock"),
       session_(std::move(session)),
       clock_(session_.Settings().fast),
       journal_(std::make_unique<Journal>()) {}
 
 Machine::~Machine() = default;
+
+std::unique_ptr<DmiDevice> Machine::OpenDmiDevice() const {
+  if (config_.dmi.empty()) return nullptr;
+  smbios::ParseResult dump = smbios::ParseFile(root_ / config_.dmi);
+  if (!dump.ok()) return nullptr;
+  return std::make_unique<DmiDevice>(dump.table, dmi_faults_);
+}
 
 void Machine::OpenJournal(const std::string& process_name, int pid) {
   if (session_.Settings().journal.empty()) return;

@@ -9,10 +9,12 @@
 
 #include "machine/attribute_store.h"
 #include "machine/clock.h"
+#include "machine/dmi_device.h"
 #include "machine/file_system.h"
 #include "machine/journal.h"
 #include "machine/machine_config.h"
 #include "machine/profile_store.h"
+#include "machine/registry_store.h"
 #include "machine/runtime.h"
 #include "machine/session.h"
 
@@ -21,7 +23,7 @@ namespace w9x {
 class Machine {
  public:
   // Opens the image at `root`.  Throws MachineError (one line for the user) when the folder,
-  // machine.ini or a drive is missing or malformed.
+  // machine.ini, a drive, the registry or the SMBIOS dump is missing or malformed.
   explicit Machine(const fs::path& root, Session session = Session());
   ~Machine();
   Machine(const Machine&) = delete;
@@ -39,6 +41,13 @@ class Machine {
   Session& RunSession() { return session_; }
   Clock& Time() { return clock_; }
   Journal& Log() { return *journal_; }
+  RegistryStore& Registry() { return registry_; }
+
+  // The DMI driver, loaded afresh from the SMBIOS dump that machine.ini names; null when it names
+  // none or the dump no longer reads.
+  std::unique_ptr<DmiDevice> OpenDmiDevice() const;
+  // For tests: the ways the DMI drivers opened from now on answer wrongly.
+  void SetDmiFaults(const DmiFaults& faults) { dmi_faults_ = faults; }
 
   // Starts recording this process's actions in the session's journal.
   void OpenJournal(const std::string& process_name, int pid);
@@ -51,6 +60,8 @@ class Machine {
   ProfileStore profiles_;
   AttributeStore attributes_;
   Runtime runtime_;
+  RegistryStore registry_;
+  DmiFaults dmi_faults_;
   Session session_;
   Clock clock_;
   std::unique_ptr<Journal> journal_;

@@ -450,6 +450,12 @@ std::shared_ptr<RegistryKey> RegistryKey::MakeRoot(std::string name) {
   return std::make_shared<RegistryKey>(Private{}, std::move(name), 0);
 }
 
+std::shared_ptr<RegistryKey> RegistryKey::MakeDeleted(std::string name) {
+  auto key = std::make_shared<RegistryKey>(Private{}, std::move(name), 1);
+  key->deleted_ = true;
+  return key;
+}
+
 std::string RegistryKey::Path() const {
   std::vector<std::shared_ptr<const RegistryKey>> chain{shared_from_this()};
   while (std::shared_ptr<const RegistryKey> up = chain.back()->Parent()) chain.push_back(std::move(up));

@@ -84,6 +84,10 @@ class RegistryKey : public std::enable_shared_from_this<RegistryKey> {
   RegistryKey& operator=(const RegistryKey&) = delete;
   ~RegistryKey();
 
+  // A key that is already deleted, standing for one that vanished while a handle was open on it
+  // (another process removed it).
+  static std::shared_ptr<RegistryKey> MakeDeleted(std::string name);
+
   // The spelling the key was created with; for a root key its full root name.
   const std::string& Name() const { return name_; }
   // Full path from the root, e.g. "HKEY_LOCAL_MACHINE\SOFTWARE\Classes"; just the name once deleted.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "machine/file_system.h"
 #include "machine/text.h"
 
 namespace w9x::testing {
@@ -62,16 +63,7 @@ std::vector<nlohmann::json> TestMachine::Events(const std::string& event) const 
 }
 
 fs::path TestMachine::Host(const std::string& windows_path_utf8) const {
-  std::string p = windows_path_utf8;
-  fs::path host = root_ / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(p.at(0)))));
-  std::size_t start = 3;
-  while (start < p.size()) {
-    std::size_t end = p.find('\\', start);
-    if (end == std::string::npos) end = p.size();
-    if (end > start) host /= p.substr(start, end - start);
-    start = end + 1;
-  }
-  return host;
+  return w9x::SpelledHostPath(root_, windows_path_utf8);
 }
 
 void TestMachine::WriteFile(const std::string& path, const std::string& bytes) const {

@@ -1,4 +1,5 @@
-// CFile's static file-status operations and the framework's exceptions for file failures.
+// CFile and CStdioFile, CFile's static file-status operations and the framework's exceptions for
+// file failures.
 #pragma once
 
 #include <windows.h>
@@ -50,10 +51,33 @@ class CFileException : public CException {
 // Throws a CFileException for a Windows error code.
 [[noreturn]] void AfxThrowFileException(DWORD os_error, LPCSTR file_name);
 
+// A file opened through CreateFileA.  Failures of reads, writes and seeks are thrown as
+// CFileException*; the destructor closes the file and ignores a failure.
 class CFile {
  public:
   enum Attribute { normal = 0x00, readOnly = 0x01, hidden = 0x02, system = 0x04, volume = 0x08,
                    directory = 0x10, archive = 0x20 };
+  enum OpenFlags { modeRead = 0x0000, modeWrite = 0x0001, modeReadWrite = 0x0002, shareCompat = 0x0000,
+                   shareExclusive = 0x0010, shareDenyWrite = 0x0020, shareDenyRead = 0x0030,
+                   shareDenyNone = 0x0040, modeNoInherit = 0x0080, modeCreate = 0x1000,
+                   modeNoTruncate = 0x2000, typeText = 0x4000, typeBinary = 0x8000 };
+  enum SeekPosition { begin = 0x0, current = 0x1, end = 0x2 };
+
+  CFile() = default;
+  virtual ~CFile();
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  // Opens the file: modeCreate creates it (emptying an existing one unless modeNoTruncate).
+  // FALSE when it cannot be opened; the cause goes into *error when one is given.
+  virtual BOOL Open(LPCSTR file_name, UINT open_flags, CFileException* error = nullptr);
+  // Moves the file position; the new position from the start.
+  virtual LONG Seek(LONG offset, UINT from);
+  virtual void Write(const void* buffer, UINT count);
+  virtual void Close();
+
+  HANDLE m_hFile = INVALID_HANDLE_VALUE;
+  CString m_strFileName;
 
   // TRUE when the path exists; fills the status (attribute byte, size, times, full path).
   static BOOL GetStatus(LPCSTR file_name, CFileStatus& status);
@@ -61,4 +85,16 @@ class CFile {
   static void SetStatus(LPCSTR file_name, const CFileStatus& status);
   // Deletes the file; throws CFileException on failure.
   static void Remove(LPCSTR file_name);
+};
+
+// A file of text lines.  Unless opened with typeBinary, the file is in text mode: each line feed
+// written becomes CR LF.
+class CStdioFile : public CFile {
+ public:
+  BOOL Open(LPCSTR file_name, UINT open_flags, CFileException* error = nullptr) override;
+  // Writes the text (up to its NUL) with the text-mode translation.
+  void WriteString(LPCSTR text);
+
+ private:
+  bool text_mode_ = true;
 };

@@ -2,16 +2,12 @@
 // same product name as our reader.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "dmidecode.h"
 #include "machine/smbios.h"
 #include "smbios_builder.h"
 
@@ -22,63 +18,12 @@
 namespace w9x::smbios {
 namespace {
 
+using testing::DmidecodeProductNames;
 using testing::DumpBuilder;
 using testing::DumpKind;
+using testing::FindDmidecode;
 using testing::SystemInfo;
-
-// W9X_DMIDECODE names the tool to use; otherwise it is looked up.
-std::optional<std::filesystem::path> FindDmidecode() {
-  std::error_code ec;
-  if (const char* chosen = std::getenv("W9X_DMIDECODE")) {
-    if (std::filesystem::is_regular_file(chosen, ec)) return std::filesystem::path(chosen);
-    return std::nullopt;
-  }
-  std::vector<std::filesystem::path> dirs;
-  if (const char* path = std::getenv("PATH")) {
-    std::istringstream in(path);
-    for (std::string dir; std::getline(in, dir, ':');)
-      if (!dir.empty()) dirs.emplace_back(dir);
-  }
-  // The tool lives in the administrators' folders, often missing from a user's PATH.
-  for (const char* dir : {"/usr/sbin", "/sbin", "/usr/local/sbin"}) dirs.emplace_back(dir);
-  for (const auto& dir : dirs) {
-    const std::filesystem::path candidate = dir / "dmidecode";
-    if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
-  }
-  return std::nullopt;
-}
-
-std::string ShellQuote(const std::string& s) {
-  std::string quoted = "'";
-  for (char c : s) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// The lines dmidecode prints for `-s system-product-name`; fails the test when it does not run.
-std::vector<std::string> DmidecodeProductNames(const std::filesystem::path& tool,
-                                               const std::filesystem::path& dump) {
-  const std::string command = ShellQuote(tool.string()) + " --from-dump " + ShellQuote(dump.string()) +
-                              " -s system-product-name 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot start " << command;
-    return {};
-  }
-  std::string output;
-  char buffer[256];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << " failed: status " << status;
-  std::vector<std::string> lines;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// dmidecode's placeholders for a structure that names no product; our reader gives "".
-std::string WithoutPlaceholder(const std::string& shown) {
-  return (shown == "Not Specified" || shown == "<BAD INDEX>") ? std::string() : shown;
-}
+using testing::WithoutPlaceholder;
 
 TEST(SmbiosDmidecodeOracle, ProductNameMatches) {
   const std::optional<std::filesystem::path> tool = FindDmidecode();
@@ -117,9 +62,10 @@ TEST(SmbiosDmidecodeOracle, ProductNameMatches) {
     const std::optional<std::string> ours = SystemProductName(parsed.table);
     ASSERT_TRUE(ours);
 
-    const std::vector<std::string> shown = DmidecodeProductNames(*tool, file);
-    ASSERT_EQ(shown.size(), c.lines);
-    EXPECT_EQ(WithoutPlaceholder(shown[0]), *ours) << "dmidecode shows \"" << shown[0] << "\"";
+    const std::optional<std::vector<std::string>> shown = DmidecodeProductNames(*tool, file);
+    ASSERT_TRUE(shown) << "dmidecode failed on the dump";
+    ASSERT_EQ(shown->size(), c.lines);
+    EXPECT_EQ(WithoutPlaceholder(shown->front()), *ours) << "dmidecode shows \"" << shown->front() << "\"";
   }
 }
 

@@ -1,0 +1,88 @@
+# Checks a shipping 32-bit Windows program, as `objdump -p` of the cross binutils shows it:
+#   - a PE32 image for the GUI subsystem, asking for subsystem and OS version 4.0, so that
+#     Windows 95 and 98 load it;
+#   - it imports from KERNEL32.DLL, USER32.DLL, ADVAPI32.DLL and MSVCRT.DLL only (the GCC runtimes
+#     are linked in, not imported from their DLLs);
+#   - its imported functions are exactly those of the checked-in list IMPORTS, one
+#     "DLL function" per line, so that every new import shows up in review.
+# With -DUPDATE=ON the list is rewritten from the binary instead.
+#
+# cmake -DOBJDUMP=<objdump> -DBINARY=<FILE.EXE> -DIMPORTS=<list> [-DUPDATE=ON] -P check_binary.cmake
+cmake_minimum_required(VERSION 3.25)
+
+execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${BINARY} failed")
+endif()
+string(REPLACE ";" "," dump "${dump}")
+string(REGEX REPLACE "\r?\n" ";" lines "${dump}")
+
+set(problems "")
+set(imports "")
+set(dll "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^Magic[ \t]+([0-9a-f]+)")
+    set(magic ${CMAKE_MATCH_1})
+  elseif(line MATCHES "^Subsystem[ \t]+([0-9a-f]+)")
+    set(subsystem ${CMAKE_MATCH_1})
+  elseif(line MATCHES "^(Major|Minor)(Subsystem|OSystem)Version[ \t]+([0-9]+)")
+    set(${CMAKE_MATCH_1}${CMAKE_MATCH_2} ${CMAKE_MATCH_3})
+  elseif(line MATCHES "^[ \t]+DLL Name: (.+)$")
+    string(TOUPPER "${CMAKE_MATCH_1}" dll)
+    if(NOT dll MATCHES "^(KERNEL32|USER32|ADVAPI32|MSVCRT)\\.DLL$")
+      string(APPEND problems "  imports from ${dll}\n")
+    endif()
+  elseif(dll AND line MATCHES "^[ \t]+[0-9a-f]+[ \t]+[0-9]+[ \t]+([A-Za-z0-9_@?$]+)$")
+    list(APPEND imports "${dll} ${CMAKE_MATCH_1}")
+  elseif(dll AND line MATCHES "^[ \t]*$")
+    set(dll "")
+  endif()
+endforeach()
+
+if(NOT magic STREQUAL "010b")
+  string(APPEND problems "  not a PE32 image (magic ${magic})\n")
+endif()
+if(NOT subsystem STREQUAL "00000002")
+  string(APPEND problems "  subsystem ${subsystem}, not the Windows GUI (2)\n")
+endif()
+foreach(field Subsystem OSystem)
+  if(NOT "${Major${field}}.${Minor${field}}" STREQUAL "4.0")
+    string(APPEND problems "  ${field} version ${Major${field}}.${Minor${field}}, not 4.0\n")
+  endif()
+endforeach()
+if(NOT imports)
+  string(APPEND problems "  no imports found in the objdump output\n")
+endif()
+
+list(SORT imports)
+list(REMOVE_DUPLICATES imports)
+string(REPLACE ";" "\n" actual "${imports}")
+string(APPEND actual "\n")
+
+if(UPDATE)
+  file(WRITE ${IMPORTS} "${actual}")
+  message(STATUS "wrote ${IMPORTS}")
+else()
+  if(EXISTS ${IMPORTS})
+    file(STRINGS ${IMPORTS} expected_list)
+  else()
+    set(expected_list "")
+  endif()
+  foreach(entry IN LISTS imports)
+    if(NOT entry IN_LIST expected_list)
+      string(APPEND problems "  new import, not in the list: ${entry}\n")
+    endif()
+  endforeach()
+  foreach(entry IN LISTS expected_list)
+    if(NOT entry IN_LIST imports)
+      string(APPEND problems "  listed import no longer used: ${entry}\n")
+    endif()
+  endforeach()
+  if(problems)
+    string(APPEND problems "  (after a reviewed change of imports: cmake --build --preset win32 --target kit_update_imports)\n")
+  endif()
+endif()
+
+if(problems)
+  message(FATAL_ERROR "${BINARY}:\n${problems}")
+endif()
