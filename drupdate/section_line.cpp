@@ -1,5 +1,6 @@
 // Adding one line at the end of a section of an INI file, as a pending deletion is added to
 // WININIT.INI's "rename" section.
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -63,7 +64,7 @@ int AppendSectionLine(const char* section, const char* line, const char* ini_pat
   // count is the offset of the section's closing NUL: the new line goes there, and the section
   // is closed again after the line's own NUL.
   const std::size_t length = std::strlen(line);
-  const std::size_t needed = std::size_t{count} + length + 2;
+  const std::uint64_t needed = std::uint64_t{count} + length + 2;  // no wrap on 32-bit Windows
   if (needed > kLargestBuffer) return 0;
   if (size < needed) {
     if (!GrowBuffer(static_cast<DWORD>(needed))) return 0;

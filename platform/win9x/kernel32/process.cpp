@@ -8,11 +8,12 @@
 //
 // A program found that is one of the kit's own is started as a new simulated process on the same
 // machine (the host build of that program), which runs on its own: nothing waits for it here.
-// Any other file (the setup components RUNDLL.EXE and RUNDLL32.EXE among them) stands in the
-// machine only as a stand-in, so its start is recorded and reported as done.
+// Any other file (the setup components RUNDLL.EXE and RUNDLL32.EXE among them) is only a
+// stand-in on the machine: its start is recorded and reported as done.
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kernel32/api_support.h"
 #include "machine/program_start.h"
