@@ -158,6 +158,22 @@ TEST_F(Files, FindListsTheMatchingNames) {
   EXPECT_EQ(find(Scratch("NODIR\\*.TXT")), Found({}, ERROR_PATH_NOT_FOUND));
 }
 
+TEST_F(Files, APathEndingInABackslashNamesNoFile) {
+  // CFile::GetStatus rests on this: a folder path with its closing backslash is not found.
+  ASSERT_TRUE(CreateDirectoryA(Scratch("SUB").c_str(), nullptr));
+  WIN32_FIND_DATAA found;
+  for (const std::string& path : {Scratch("SUB\\"), std::string(kScratch) + "\\"}) {
+    SetLastError(0);
+    HANDLE handle = FindFirstFileA(path.c_str(), &found);
+    EXPECT_EQ(handle, INVALID_HANDLE_VALUE) << path;
+    if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND}) << path;
+  }
+  HANDLE handle = FindFirstFileA(Scratch("SUB").c_str(), &found);
+  EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+  if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+}
+
 TEST_F(Files, NamesWithABackslashTrailByte) {
   // The second byte of 表 (0x95 0x5C) is a backslash: it is never a separator.
   const std::string folder = Scratch("表");

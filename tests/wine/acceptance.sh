@@ -53,12 +53,13 @@ ends_within() {
 }
 
 # make_kit SCRIPT: C:\KIT with the program, its script (CR LF lines) and the files it works on,
-# and a SYSTEM folder as Windows 9x has one.
+# a SYSTEM folder as Windows 9x has one, and the C:\OPTIONS folder without which the program
+# takes no "!" destination folder.
 make_kit() {
   kit=$(wine_unix_path 'C:\KIT')
   system=$(wine_unix_path 'C:\windows\SYSTEM')
   rm -rf "$kit" "$system"
-  mkdir -p "$kit/DRIVERS" "$system"
+  mkdir -p "$kit/DRIVERS" "$system" "$(wine_unix_path 'C:\OPTIONS')"
   cp "$drupdate" "$kit/DRUPDATE.EXE"
   printf '%s\n' "$1" | sed 's/$/\r/' >"$kit/DRUPDATE.INI"
   echo "new driver" >"$kit/DRIVERS/NEWDRV.VXD"

@@ -1,6 +1,7 @@
 #include "journal_view.h"
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -15,6 +16,11 @@ std::string Str(const json& j, const char* key) {
   auto it = j.find(key);
   if (it == j.end() || it->is_null()) return "(none)";
   return it->is_string() ? it->get<std::string>() : it->dump();
+}
+
+int Int(const json& j, const char* key, int fallback) {
+  auto it = j.find(key);
+  return it != j.end() && it->is_number_integer() ? it->get<int>() : fallback;
 }
 
 std::string Outcome(const json& j) {
@@ -54,8 +60,15 @@ std::string DescribeEvent(const std::string& line) {
     return in + "profile " + Str(j, "file") + " [" + Str(j, "section") + "] written (" +
            std::to_string(lines.is_array() ? lines.size() : 0) + " lines" + last + ")" + Outcome(j) + "\n";
   }
-  if (event == "WinExec")
-    return in + "start \"" + Str(j, "command_line") + "\" (show " + Str(j, "show") + ") -> " + Str(j, "result") + "\n";
+  if (event == "WinExec") {
+    // Above 31 the program was started; 2 is the usual failure: no such program.
+    const int result = Int(j, "result", 0);
+    const int show = Int(j, "show", 1);
+    std::string line = in + "start \"" + Str(j, "command_line") + "\"" +
+                       (show == 0 ? " hidden" : " (show " + std::to_string(show) + ")");
+    if (result > 31) return line + ": " + Str(j, "program") + "\n";
+    return line + "  FAILED (" + (result == 2 ? std::string("no such program") : "result " + std::to_string(result)) + ")\n";
+  }
   if (event == "ShowWindow")
     return in + (j.value("visible", true) ? "show" : "hide") + " window \"" + Str(j, "title") + "\" of " +
            Str(j, "owner") + "\n";
@@ -94,8 +107,25 @@ std::string DescribeEvent(const std::string& line) {
 bool PrintJournal(const std::string& file, std::ostream& out) {
   std::ifstream in(file);
   if (!in) return false;
+  // Processes run side by side (a program started by WinExec writes while its starter goes on):
+  // when the lines of one process resume after another's, say whose they are.
+  std::map<int, std::string> command_lines;
+  int last_pid = 0;
   for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) out << DescribeEvent(line);
+    if (line.empty()) continue;
+    const std::string text = DescribeEvent(line);
+    json j = json::parse(line, nullptr, false);
+    const int pid = j.is_object() ? Int(j, "pid", 0) : 0;
+    const std::string event = j.is_object() ? j.value("event", "") : "";
+    if (event == "ProcessStart") command_lines[pid] = Str(j, "command_line");
+    if (text.empty()) continue;
+    if (pid != 0 && last_pid != 0 && pid != last_pid && event != "ProcessStart") {
+      auto known = command_lines.find(pid);
+      out << Str(j, "process") << " (" << (known != command_lines.end() ? known->second : "pid " + std::to_string(pid))
+          << ") goes on:\n";
+    }
+    if (pid != 0) last_pid = pid;
+    out << text;
   }
   return true;
 }

@@ -33,11 +33,10 @@ std::optional<WinPath> ResolveArg(const char* path) {
 }
 
 std::optional<HostEntry> Lookup(const WinPath& path) {
-  auto host = CurrentMachine().Files().Find(path);
-  if (!host) return std::nullopt;
   struct stat st {};
-  if (stat(host->c_str(), &st) != 0) return std::nullopt;
-  return HostEntry{*host, S_ISDIR(st.st_mode), (st.st_mode & S_IWUSR) == 0};
+  auto host = CurrentMachine().Files().Find(path, &st);
+  if (!host) return std::nullopt;
+  return HostEntry{*host, S_ISDIR(st.st_mode), (st.st_mode & S_IWUSR) == 0, st};
 }
 
 DWORD AttributesOf(const WinPath& path, const HostEntry& entry) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -29,6 +30,7 @@ struct HostEntry {
   fs::path host;
   bool is_folder = false;
   bool read_only = false;
+  struct stat status {};  // of the host file
 };
 std::optional<HostEntry> Lookup(const WinPath& path);
 

@@ -104,8 +104,7 @@ class FindObject : public KernelObject {
 bool FillFindData(const WinPath& path, WIN32_FIND_DATAA& data) {
   auto entry = api::Lookup(path);
   if (!entry) return false;
-  struct stat st {};
-  if (stat(entry->host.c_str(), &st) != 0) return false;
+  const struct stat& st = entry->status;
   std::memset(&data, 0, sizeof data);
   data.dwFileAttributes = api::AttributesOf(path, *entry);
   data.ftCreationTime = data.ftLastAccessTime = data.ftLastWriteTime = api::ToFileTime(st.st_mtim);
@@ -212,11 +211,14 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path_arg, DWORD attributes) {
     auto entry = api::Lookup(*path);
     if (!entry) return Fail(ERROR_FILE_NOT_FOUND);
     if (path->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-    struct stat st {};
-    if (stat(entry->host.c_str(), &st) != 0) return Fail(ERROR_FILE_NOT_FOUND);
+    const struct stat& st = entry->status;
     mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~S_IWUSR) : (st.st_mode | S_IWUSR);
-    if (!CurrentMachine().Attributes().Set(*path, entry->is_folder, attributes)) return Fail(ERROR_ACCESS_DENIED);
+    // Both halves or neither: the read-only bit goes back when the other bits cannot be stored.
     if (chmod(entry->host.c_str(), mode & 07777) != 0) return Fail(ERROR_ACCESS_DENIED);
+    if (!CurrentMachine().Attributes().Set(*path, entry->is_folder, attributes)) {
+      chmod(entry->host.c_str(), st.st_mode & 07777);
+      return Fail(ERROR_ACCESS_DENIED);
+    }
     return TRUE;
   }();
   char hex[16];
@@ -241,7 +243,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern_arg, LPWIN32_FIND_DATAA data) {
   auto path = ResolvePattern(pattern_arg);
   if (!path || !data) return INVALID_HANDLE_VALUE;
   auto object = std::make_unique<FindObject>();
-  if (path->IsRoot()) {
+  // A name is searched for: a path that ends in a separator names none, nor does a root.
+  const std::string_view pattern = pattern_arg;
+  const bool ends_in_separator = text::FindLast(pattern, '\\') + 1 == pattern.size() || pattern.back() == '/';
+  if (path->IsRoot() || ends_in_separator) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }

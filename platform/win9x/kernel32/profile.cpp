@@ -62,6 +62,26 @@ BOOL Modify(LPCSTR name, Edit edit) {
   return TRUE;
 }
 
+// Hands out a list already joined the way CopyProfileList joins its items: a final NUL closes
+// it; when it does not fit, as many bytes as fit in size - 2 and two NULs, and the count is
+// size - 2.
+DWORD CopyListing(std::string_view listing, char* buffer, DWORD size) {
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (listing.size() < size) {
+    std::memcpy(buffer, listing.data(), listing.size());
+    buffer[listing.size()] = '\0';
+    if (listing.empty()) buffer[1] = '\0';
+    return static_cast<DWORD>(listing.size());
+  }
+  const DWORD limit = size - 2;
+  std::memcpy(buffer, listing.data(), limit);
+  buffer[limit] = buffer[limit + 1] = '\0';
+  return limit;
+}
+
 std::string ProfilePathForJournal(LPCSTR name) {
   auto file = Locate(name);
   return file ? text::ToUtf8(file->path.ToString()) : text::ToUtf8(name ? name : "");
@@ -97,9 +117,18 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCS
 
 DWORD WINAPI GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file) {
   if (!buffer || size == 0) return 0;
-  const IniFile* ini = Load(file);
-  auto lines = ini && section ? ini->SectionLines(section) : std::nullopt;
-  return CopyProfileList(lines.value_or(std::vector<std::string>{}), buffer, size);
+  // The lines joined, each followed by its NUL.  Since NULs separate them, a line is handed out
+  // up to its first NUL byte, and a line that leaves nothing is left out: it would end the list.
+  std::string listing;
+  if (const IniFile* ini = section ? Load(file) : nullptr) {
+    ini->VisitSectionLines(section, [&](std::string_view line) {
+      line = line.substr(0, line.find('\0'));
+      if (line.empty()) return;
+      listing.append(line);
+      listing.push_back('\0');
+    });
+  }
+  return CopyListing(listing, buffer, size);
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {

@@ -73,17 +73,45 @@ std::optional<std::string> FileSystem::Match(const fs::path& dir, const std::str
   return it->second;
 }
 
-std::optional<fs::path> FileSystem::Find(const WinPath& path) {
+std::optional<fs::path> FileSystem::Find(const WinPath& path, struct stat* status) {
   auto root = DriveRoot(path.drive);
   if (!root) return std::nullopt;
   fs::path host = *root;
   struct stat st {};
+  // Paths are nearly always asked for as they are spelled on the disk: one lstat of the whole
+  // path settles that, where the walk below takes one per name.
+  if (!path.IsRoot()) {
+    fs::path spelled = host;
+    bool plain = true;
+    for (const std::string& part : path.parts) {
+      std::string utf8 = text::ToUtf8(part);
+      plain = plain && text::ToCp932(utf8) == part && !IsPlatformName(utf8);
+      spelled /= utf8;
+    }
+    if (plain && lstat(spelled.c_str(), &st) == 0) {
+      if (status && (!S_ISLNK(st.st_mode) || stat(spelled.c_str(), &st) == 0)) *status = st;
+      else if (status) return std::nullopt;  // a link that leads nowhere
+      return spelled;
+    }
+    // Next most common: a folder spelled as on the disk, and a name in it that is new or
+    // spelled otherwise.  Only that name needs the folder's listing.
+    if (plain) {
+      if (const Listing* listing = ListingOf(spelled.parent_path())) {
+        auto it = listing->names.find(text::Upper(path.Leaf()));
+        if (it == listing->names.end()) return std::nullopt;
+        fs::path found = spelled.parent_path() / it->second;
+        if (status && stat(found.c_str(), status) != 0) return std::nullopt;
+        return found;
+      }
+    }
+  }
   if (stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;  // no medium
   for (const std::string& part : path.parts) {
     auto name = Match(host, part);
     if (!name) return std::nullopt;
     host /= *name;
   }
+  if (status && stat(host.c_str(), status) != 0) return std::nullopt;
   return host;
 }
 

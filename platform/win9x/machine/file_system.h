@@ -37,8 +37,9 @@ class FileSystem {
   std::optional<fs::path> DriveRoot(char drive) const;
   std::optional<DriveType> TypeOf(char drive) const;
 
-  // Host path of an existing file or folder.
-  std::optional<fs::path> Find(const WinPath& path);
+  // Host path of an existing file or folder; `status`, when given, receives its stat (what a
+  // symbolic link points to).
+  std::optional<fs::path> Find(const WinPath& path, struct stat* status = nullptr);
   // Host path where a new entry for `path` goes: its parent must be an existing folder.  When an
   // entry of that name exists (in any case) its own host path is given.
   std::optional<fs::path> Place(const WinPath& path);

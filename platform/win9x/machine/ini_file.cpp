@@ -22,6 +22,8 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 std::string_view Trim(std::string_view s) {
   std::size_t begin = 0;
   while (begin < s.size() && IsBlank(s[begin])) ++begin;
+  // A last byte that is no blank ends the text whatever character it belongs to: no walk needed.
+  if (begin == s.size() || !IsBlank(s.back())) return s.substr(begin);
   std::size_t end = begin;
   for (std::size_t i = begin; i < s.size();) {
     std::size_t n = text::CharLength(s, i);
@@ -190,14 +192,19 @@ std::optional<std::vector<std::string>> IniFile::KeyNames(std::string_view secti
 }
 
 std::optional<std::vector<std::string>> IniFile::SectionLines(std::string_view section) const {
-  const Section* found = FindSection(Trim(section));
-  if (found == nullptr) return std::nullopt;
   std::vector<std::string> lines;
+  if (!VisitSectionLines(section, [&](std::string_view line) { lines.emplace_back(line); })) return std::nullopt;
+  return lines;
+}
+
+bool IniFile::VisitSectionLines(std::string_view section, const std::function<void(std::string_view)>& visit) const {
+  const Section* found = FindSection(Trim(section));
+  if (found == nullptr) return false;
   for (std::size_t i = 1; i < found->lines.size(); ++i) {
     std::string_view trimmed = Trim(found->lines[i].text);
-    if (!trimmed.empty()) lines.emplace_back(trimmed);
+    if (!trimmed.empty()) visit(trimmed);
   }
-  return lines;
+  return true;
 }
 
 void IniFile::Set(std::string_view section, std::string_view key, std::string_view value) {

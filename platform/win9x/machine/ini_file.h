@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,9 @@ class IniFile {
   std::optional<std::vector<std::string>> KeyNames(std::string_view section) const;
   // Every non-blank line of the section, trimmed of blanks at both ends, otherwise as written.
   std::optional<std::vector<std::string>> SectionLines(std::string_view section) const;
+  // The same lines handed to `visit` one by one without copying them (valid during the call);
+  // false when there is no such section.
+  bool VisitSectionLines(std::string_view section, const std::function<void(std::string_view)>& visit) const;
 
   // Replaces the first line of the key with key=value (the file's spelling of the key); a new key
   // goes after the last non-blank line of its section; a new section is appended at the end.

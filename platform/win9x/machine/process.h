@@ -24,6 +24,13 @@ class HandleTable {
     auto it = objects_.find(handle);
     return it == objects_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
   }
+  // The first handle whose object is a T for which `match` holds; 0 when there is none.
+  template <typename T, typename Match>
+  std::uintptr_t FindIf(Match match) const {
+    for (const auto& [handle, object] : objects_)
+      if (const T* t = dynamic_cast<const T*>(object.get()); t && match(*t)) return handle;
+    return 0;
+  }
   bool Close(std::uintptr_t handle);
   std::size_t Count() const { return objects_.size(); }
 
