@@ -15,43 +15,13 @@
 #include <unistd.h>
 
 #include "config_sys.h"
-#include "machine/context.h"
-#include "machine/presets.h"
+#include "fuzz_machine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "configsys_rewrite_fuzz: %s\n", what);
-    std::abort();
-  }
-}
-
-// One machine for the whole run, installed as the current one.
-struct FuzzMachine {
-  FuzzMachine() {
-    // Every input truncates two files: a memory-backed folder keeps that cheap.
-    std::error_code ec;
-    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-    root = base / ("configsys-fuzz-" + std::to_string(getpid()));
-    fs::remove_all(root);
-    w9x::CreateMachineImage(root, "win98se");
-    machine = std::make_unique<w9x::Machine>(root);
-    process = std::make_unique<w9x::Process>("C:\\CFGSYSFIX.EXE", "C:\\CFGSYSFIX.EXE", *w9x::ParseFullPath("C:\\"));
-    context = std::make_unique<w9x::ScopedContext>(*machine, *process);
-  }
-  ~FuzzMachine() {
-    context.reset();
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  fs::path root;
-  std::unique_ptr<w9x::Machine> machine;
-  std::unique_ptr<w9x::Process> process;
-  std::unique_ptr<w9x::ScopedContext> context;
-};
+constexpr const char* kTarget = "configsys_rewrite_fuzz";
 
 // The line choice, restated over std::string: ASCII letters compared in upper case, blanks and
 // tabs skipped, no choice for an empty line or a comment.
@@ -97,10 +67,10 @@ std::string ReadHost(const fs::path& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static FuzzMachine m;
+  static fuzzing::FuzzMachine m("configsys-fuzz", "C:\\CFGSYSFIX.EXE");
   const std::string_view file(reinterpret_cast<const char*>(data), size);
-  std::ofstream(m.root / "C" / "CONFIG.SYS", std::ios::binary | std::ios::trunc).write(file.data(), file.size());
-  Check(Rewrite("C:\\CONFIG.SYS", "C:\\OUT.TMP") == REWRITE_DONE, "the rewrite failed");
-  Check(ReadHost(m.root / "C" / "OUT.TMP") == Expected(file), "the rewritten bytes differ from the expected ones");
+  std::ofstream(m.Root() / "C" / "CONFIG.SYS", std::ios::binary | std::ios::trunc).write(file.data(), file.size());
+  fuzzing::Check(Rewrite("C:\\CONFIG.SYS", "C:\\OUT.TMP") == REWRITE_DONE, kTarget, "the rewrite failed");
+  fuzzing::Check(ReadHost(m.Root() / "C" / "OUT.TMP") == Expected(file), kTarget, "the rewritten bytes differ from the expected ones");
   return 0;
 }

@@ -11,8 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "machine/context.h"
-#include "machine/presets.h"
+#include "fuzz_machine.h"
 #include "machine/smbios.h"
 #include "model_query.h"
 
@@ -20,42 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "model_query_fuzz: %s\n", what);
-    std::abort();
-  }
-}
+constexpr const char* kTarget = "model_query_fuzz";
 
-// A machine image whose machine.ini names smbios.bin, installed as the current machine for the
-// whole run and removed at exit.
-struct FuzzMachine {
-  FuzzMachine() {
-    root = fs::temp_directory_path() / ("w9x-fuzz-" + std::to_string(getpid()));
-    fs::remove_all(root);
-    w9x::CreateMachineImage(root, "win98se", {});
+// A machine whose machine.ini names smbios.bin (rewritten for every input).
+fuzzing::FuzzMachine& TheMachine() {
+  static fuzzing::FuzzMachine machine("model-query-fuzz", "C:\\KIT\\DRUPDATE.EXE", [](const fs::path& root) {
     std::ofstream(root / "smbios.bin", std::ios::binary) << std::string("\x7F\x04\xFF\xFE\0\0", 6);
     std::ofstream(root / "machine.ini", std::ios::app) << "[Devices]\r\nDMI=smbios.bin\r\n";
-    machine = std::make_unique<w9x::Machine>(root);
-    process = std::make_unique<w9x::Process>("C:\\KIT\\DRUPDATE.EXE", "C:\\KIT\\DRUPDATE.EXE",
-                                             *w9x::ParseFullPath("C:\\"));
-    context = std::make_unique<w9x::ScopedContext>(*machine, *process);
-  }
-  ~FuzzMachine() {
-    context.reset();
-    process.reset();
-    machine.reset();
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  fs::path root;
-  std::unique_ptr<w9x::Machine> machine;
-  std::unique_ptr<w9x::Process> process;
-  std::unique_ptr<w9x::ScopedContext> context;
-};
-
-FuzzMachine& TheMachine() {
-  static FuzzMachine machine;
+  });
   return machine;
 }
 
@@ -83,33 +54,33 @@ w9x::DmiFaults FaultsFrom(const std::uint8_t* b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzMachine& m = TheMachine();
+  fuzzing::FuzzMachine& m = TheMachine();
   const bool faulty = size >= kFaultBytes && (data[0] & 1);
   const std::size_t skip = faulty ? kFaultBytes : 0;
   const std::string table(reinterpret_cast<const char*>(data) + skip, size - skip);
   {
-    std::ofstream out(m.root / "smbios.bin", std::ios::binary | std::ios::trunc);
+    std::ofstream out(m.Root() / "smbios.bin", std::ios::binary | std::ios::trunc);
     out << table;
   }
-  m.machine->SetDmiFaults(faulty ? FaultsFrom(data) : w9x::DmiFaults{});
+  m.Machine().SetDmiFaults(faulty ? FaultsFrom(data) : w9x::DmiFaults{});
 
-  const std::size_t handles = m.process->Handles().Count();
+  const std::size_t handles = w9x::CurrentProcess().Handles().Count();
   char buffer[kModelNameBuffer];
   std::memset(buffer, 0x5A, sizeof buffer);
   const int result = QueryModelName(buffer);
-  Check(m.process->Handles().Count() == handles, "the driver stays open");
+  fuzzing::Check(w9x::CurrentProcess().Handles().Count() == handles, kTarget, "the driver stays open");
   if (!result) {
-    for (char c : buffer) Check(c == 0x5A, "a failed query touched the buffer");
+    for (char c : buffer) fuzzing::Check(c == 0x5A, kTarget, "a failed query touched the buffer");
     return 0;
   }
   const void* nul = std::memchr(buffer, 0, sizeof buffer);
-  Check(nul != nullptr, "name without its NUL");
+  fuzzing::Check(nul != nullptr, kTarget, "name without its NUL");
   if (faulty) return 0;
 
   const w9x::smbios::ParseResult parsed =
       w9x::smbios::Parse({reinterpret_cast<const std::uint8_t*>(table.data()), table.size()});
   const std::optional<std::string> expected = parsed.ok() ? w9x::smbios::SystemProductName(parsed.table) : std::nullopt;
-  Check(expected.has_value(), "a name read from a table without System Information");
-  Check(std::string(buffer) == expected->substr(0, kModelNameBuffer - 1), "the name differs from the table's");
+  fuzzing::Check(expected.has_value(), kTarget, "a name read from a table without System Information");
+  fuzzing::Check(std::string(buffer) == expected->substr(0, kModelNameBuffer - 1), kTarget, "the name differs from the table's");
   return 0;
 }

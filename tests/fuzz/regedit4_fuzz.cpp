@@ -7,16 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_machine.h"
 #include "machine/registry_tree.h"
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "regedit4_fuzz: %s\n", what);
-    std::abort();
-  }
-}
+constexpr const char* kTarget = "regedit4_fuzz";
+
+void Check(bool ok, const char* what) { fuzzing::Check(ok, kTarget, what); }
 
 }  // namespace
 

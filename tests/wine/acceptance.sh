@@ -23,16 +23,6 @@ SCRIPT='[Command]
 2=4,OLDNAME.DLL,NEWNAME.DLL,11
 3=1,TOOL.EXE,*,!C:\KIT\TOOLS'
 
-failures=0
-check() {  # check DESCRIPTION COMMAND [ARGS...]
-  if "${@:2}"; then
-    echo "ok    $1"
-  else
-    echo "FAIL  $1"
-    failures=$((failures + 1))
-  fi
-}
-
 ui() { wine_run "$kitui" "$@"; }
 
 # exists NAME DIR: a file of that name, in any letter case, stands in DIR.
@@ -131,6 +121,4 @@ check "no message box is left" [ "$(ui count "$TITLE")" = 0 ]
 check "no command ran" missing NEWDRV.VXD "$system"
 check "  (nothing deleted)" exists OLDDRV.VXD "$system"
 
-"$WINESERVER" -k 2>/dev/null
-echo "--- $failures failed"
-((failures == 0))
+wine_finish

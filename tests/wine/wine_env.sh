@@ -71,3 +71,21 @@ wine_unix_path() {
   local p=${1#[Cc]:}
   echo "$WINEPREFIX/drive_c${p//\\//}"
 }
+
+# check DESCRIPTION COMMAND [ARGS...]: one check of a script, counted; wine_finish ends the
+# script with the count of failed checks as its outcome.
+failures=0
+check() {
+  if "${@:2}"; then
+    echo "ok    $1"
+  else
+    echo "FAIL  $1"
+    failures=$((failures + 1))
+  fi
+}
+
+wine_finish() {
+  "$WINESERVER" -k 2>/dev/null
+  echo "--- $failures failed"
+  ((failures == 0))
+}
