@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -60,6 +61,21 @@ TEST(Runner, UpdateProgramRunsToItsClosingMessageAndHidesTheLauncher) {
   EXPECT_EQ(boxes[0]["by"], "answer");
   EXPECT_NE(r.out.find("更新処理が終了しました。"), std::string::npos);  // the box, on the terminal
   EXPECT_FALSE(fs::exists(m.Root() / ".w9x"));                          // the run cleaned up after itself
+}
+
+TEST(Runner, WithoutAnswersATerminalUserIsAsked) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  // script(1) gives the run a terminal; the user types "ok" at the prompt.
+  const fs::path journal = m.Root().parent_path() / (m.Root().filename().string() + ".terminal");
+  const std::string command = "printf 'ok\\n' | script -qec \"" + std::string(W9X_BIN_DIR) + "/w9x run " +
+                              m.Root().string() + " --fast --journal " + journal.string() + " -- 'C:\\KIT\\DRUPDATE.EXE'\"" +
+                              " /dev/null > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(journal);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  fs::remove(journal);
+  EXPECT_NE(text.find("\"pressed\":\"OK\",\"by\":\"terminal\""), std::string::npos) << text;
 }
 
 TEST(Runner, SecondCopyStartedWhileTheFirstRunsEndsAtOnce) {
