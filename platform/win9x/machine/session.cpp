@@ -44,7 +44,7 @@ std::optional<Session> Session::Load(const fs::path& file) {
 
 Session::Session(Session&& o) noexcept
     : settings_(std::move(o.settings_)), file_(std::move(o.file_)), owner_(o.owner_),
-      answer_pos_(o.answer_pos_), menu_pos_(o.menu_pos_) {
+      answer_pos_(o.answer_pos_) {
   o.owner_ = false;
 }
 
@@ -53,33 +53,29 @@ Session& Session::operator=(Session&& o) noexcept {
   std::swap(file_, o.file_);
   std::swap(owner_, o.owner_);
   std::swap(answer_pos_, o.answer_pos_);
-  std::swap(menu_pos_, o.menu_pos_);
   return *this;
 }
 
 Session::~Session() {
   if (!owner_) return;
   std::error_code ec;
-  for (const char* suffix : {"", ".answers", ".menu", ".lock"}) fs::remove(file_.native() + suffix, ec);
+  for (const char* suffix : {"", ".answers", ".lock"}) fs::remove(file_.native() + suffix, ec);
 }
 
-std::optional<std::string> Session::Next(const std::vector<std::string>& list, const char* counter) {
+std::optional<std::string> Session::NextAnswer() {
+  const std::vector<std::string>& answers = settings_.answers;
   if (file_.empty()) {
-    std::size_t& pos = counter[1] == 'a' ? answer_pos_ : menu_pos_;
-    if (pos >= list.size()) return std::nullopt;
-    return list[pos++];
+    if (answer_pos_ >= answers.size()) return std::nullopt;
+    return answers[answer_pos_++];
   }
   // The position is shared by every process of the run.
   FileLock lock(file_.native() + ".lock");
-  fs::path pos_file = file_.native() + counter;
+  const fs::path pos_file = file_.native() + ".answers";
   std::size_t pos = 0;
   if (auto text = ReadHostFile(pos_file)) std::from_chars(text->data(), text->data() + text->size(), pos);
-  if (pos >= list.size()) return std::nullopt;
+  if (pos >= answers.size()) return std::nullopt;
   WriteHostFileAtomically(pos_file, std::to_string(pos + 1));
-  return list[pos];
+  return answers[pos];
 }
-
-std::optional<std::string> Session::NextAnswer() { return Next(settings_.answers, ".answers"); }
-std::optional<std::string> Session::NextMenuCommand() { return Next(settings_.menu, ".menu"); }
 
 }  // namespace w9x

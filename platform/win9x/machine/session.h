@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 struct SessionSettings {
   fs::path journal;                  // empty: no journal
   std::vector<std::string> answers;  // OK, CANCEL, YES, NO or a number, in order
-  std::vector<std::string> menu;     // menu command ids chosen in main windows, in order
+  std::vector<std::string> menu;     // menu command ids for programs with a main window, in order
   bool fast = false;                 // virtual clock
   bool interactive = false;          // ask the terminal user once the answers are used up
   fs::path bin_dir;                  // folder of the host builds of the deliverables
@@ -40,14 +40,12 @@ class Session {
 
   // The next button of --answer, shared by all processes of the run; nullopt when used up.
   std::optional<std::string> NextAnswer();
-  std::optional<std::string> NextMenuCommand();
 
  private:
-  std::optional<std::string> Next(const std::vector<std::string>& list, const char* counter);
   SessionSettings settings_;
   fs::path file_;
   bool owner_ = false;
-  std::size_t answer_pos_ = 0, menu_pos_ = 0;  // used when there is no file
+  std::size_t answer_pos_ = 0;  // used when there is no file
 };
 
 }  // namespace w9x
