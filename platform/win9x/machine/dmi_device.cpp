@@ -1,24 +1,17 @@
 #include "machine/dmi_device.h"
 
+#include "machine/little_endian.h"
+
 #include <algorithm>
 #include <limits>
 
 namespace w9x {
 namespace {
 
-void PutWord(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t v) {
-  out[at] = static_cast<std::uint8_t>(v);
-  out[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
+using le::PutDword;
+using le::PutWord;
+using le::Word;
 
-void PutDword(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  PutWord(out, at, static_cast<std::uint16_t>(v));
-  PutWord(out, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
-std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
 
 // The count a call reports: what it wrote, moved by a fault's delta, kept within 0..UINT32_MAX.
 std::uint32_t Reported(std::size_t written, int delta) {

@@ -1,5 +1,7 @@
 #include "machine/smbios.h"
 
+#include "machine/little_endian.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -10,18 +12,9 @@ namespace w9x::smbios {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
-
-std::uint16_t Word(Bytes b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::uint32_t Dword(Bytes b, std::size_t at) {
-  return static_cast<std::uint32_t>(Word(b, at)) | (static_cast<std::uint32_t>(Word(b, at + 2)) << 16);
-}
-
-std::uint64_t Qword(Bytes b, std::size_t at) {
-  return static_cast<std::uint64_t>(Dword(b, at)) | (static_cast<std::uint64_t>(Dword(b, at + 4)) << 32);
-}
+using le::Dword;
+using le::Qword;
+using le::Word;
 
 bool StartsWith(Bytes b, std::string_view anchor) {
   return b.size() >= anchor.size() && std::memcmp(b.data(), anchor.data(), anchor.size()) == 0;

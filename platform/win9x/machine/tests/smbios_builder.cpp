@@ -9,23 +9,15 @@
 
 #include <stdlib.h>
 
+#include "machine/little_endian.h"
+
 namespace w9x::smbios::testing {
 namespace {
 
-void PutWord(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
+using le::PutDword;
+using le::PutQword;
+using le::PutWord;
 
-void PutDword(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  PutWord(b, at, static_cast<std::uint16_t>(v));
-  PutWord(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
-void PutQword(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-  PutDword(b, at, static_cast<std::uint32_t>(v));
-  PutDword(b, at + 4, static_cast<std::uint32_t>(v >> 32));
-}
 
 void PutText(std::vector<std::uint8_t>& b, std::size_t at, const char* text) {
   std::memcpy(b.data() + at, text, std::strlen(text));
