@@ -8,6 +8,7 @@
 #include <vxd_host.h>
 #include <wdm_host.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
