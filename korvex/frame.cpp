@@ -106,7 +106,13 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       ULONG old_state = extension->DeviceState;
       extension->DeviceState = StateRemoved;
       SetDeviceStarted(FALSE);
-      if (old_state == StateStarted) FlushQueues();
+      if (old_state == StateStarted) {
+        FlushQueues();
+      } else {
+        // Reads can still be queued when a second start of a started device failed (the
+        // failure clears DeviceStarted without a flush); the device goes away, so they end here.
+        FlushReads();
+      }
       // The record with the output timer goes away after removal: the timer is made idle and
       // the writes still queued are completed first.
       ShutDownOutput(extension);
@@ -176,6 +182,11 @@ NTSTATUS NTAPI QueryIdCompletion(PDEVICE_OBJECT, PIRP Irp, PVOID) {
 }  // namespace korvex
 
 VOID FlushQueues() {
+  FlushReads();
+  DropReports();
+}
+
+VOID FlushReads() {
   PLIST_ENTRY link;
   while ((link = ExInterlockedRemoveHeadList(&ReadQueue, &ReadQueueLock)) != nullptr) {
     PREAD_ENTRY entry = CONTAINING_RECORD(link, READ_ENTRY, Link);
@@ -186,7 +197,6 @@ VOID FlushQueues() {
     irp->IoStatus.Status = STATUS_NO_SUCH_DEVICE;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
   }
-  DropReports();
 }
 
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {

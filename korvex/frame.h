@@ -91,6 +91,8 @@ NTSTATUS NTAPI StopCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Conte
 NTSTATUS NTAPI QueryIdCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context);
 }  // namespace korvex
 VOID FlushQueues();
+// The read half of FlushQueues.
+VOID FlushReads();
 
 // Work routines still queued or running; DriverUnload waits for them (button_input.cpp and
 // hid_interface.cpp count them).

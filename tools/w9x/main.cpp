@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "journal_view.h"
+#include "keys_command.h"
 #include "machine/machine_config.h"
 #include "machine/presets.h"
 #include "reg_command.h"
@@ -23,6 +24,7 @@ const char kUsage[] =
     "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
     "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--fast] [--window TITLE]...\n"
     "                  -- PROGRAM [ARGS...]\n"
+    "  w9x keys MACHINE [--json] [options] SCANCODE...\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
 
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
   if (command == "new") return New(args);
   if (command == "run") return Run(args);
   if (command == "journal") return Journal(args);
+  if (command == "keys") return w9x::tool::Keys(args, std::cout);
   if (command == "reg") return w9x::tool::Reg(args, std::cout);
   if (command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);

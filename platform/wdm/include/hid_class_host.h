@@ -26,6 +26,7 @@ struct BusOptions {
 
 struct ClassOptions {
   int pending_reads = 2;  // reads the class driver keeps at the minidriver
+  bool resend_cancelled = false;  // a cancelled read is sent again (as a restarted reader would)
   NTSTATUS register_status = STATUS_SUCCESS;  // what HidRegisterMinidriver answers
   BusOptions bus;
 };
@@ -35,6 +36,7 @@ struct InputEvent {
   std::vector<uint8_t> report;
   NTSTATUS status;
   int64_t time;  // kernel clock, 100-ns units
+  int generation;  // how many successful starts had happened when it completed
 };
 
 // One Plug and Play request as the bus driver received it.
@@ -119,6 +121,7 @@ class ClassDriver {
   std::vector<InputEvent> inputs_;
   std::vector<BusRecord> bus_log_;
   std::atomic<bool> reading_{false};
+  std::atomic<int> generation_{0};
   friend NTSTATUS BusDispatch(PDEVICE_OBJECT, PIRP);
 };
 

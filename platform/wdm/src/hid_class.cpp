@@ -183,6 +183,7 @@ NTSTATUS ClassDriver::StartDevice() {
   if (!NT_SUCCESS(status)) return status;
   status = RunStartSequence();
   if (!NT_SUCCESS(status)) return status;
+  ++generation_;
   reading_ = true;
   const size_t length = descriptor_.MaxReportLength(ReportKind::Input);
   while (static_cast<int>(reads_.size()) < options_.pending_reads) {
@@ -191,6 +192,7 @@ NTSTATUS ClassDriver::StartDevice() {
     reads_.push_back(std::move(read));
   }
   for (auto& read : reads_) {
+    if (read->outstanding) continue;  // still pending from an earlier start
     read->request->SetInternalIoctl(IOCTL_HID_READ_REPORT, static_cast<long>(length));
     PostRead(*read);
   }
@@ -239,10 +241,12 @@ void ClassDriver::OnReadDone(Read& read) {
     if (NT_SUCCESS(r.status())) event.report.assign(r.buffer().begin(), r.buffer().begin() + static_cast<long>(n));
     event.status = r.status();
     event.time = r.completed_at();
+    event.generation = generation_;
     inputs_.push_back(std::move(event));
   }
   read.outstanding = false;
-  if (NT_SUCCESS(r.status()) && reading_) {
+  const bool again = NT_SUCCESS(r.status()) || (r.status() == STATUS_CANCELLED && options_.resend_cancelled);
+  if (again && reading_) {
     r.Reuse();
     PostRead(read);
   }
