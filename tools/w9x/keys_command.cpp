@@ -251,12 +251,15 @@ int Run::Go() {
       p_.Emit({{"event", "query_id"}, {"status", StatusName(r->status())}, {"id", id}},
               "identifier query (unanswered by the bus driver): " + StatusName(r->status()) + (id.empty() ? "" : " \"" + id + "\""));
     }
+    // The output reports are written together, at one instant of the clock.
+    if (!o_.real_clock) wdm::HoldClock(true);
     for (uint8_t leds : o_.writes) {
       if (cls_->fdo() == nullptr) break;
       write_sent_.push_back(wdm::Now());
       writes_.push_back(&cls_->WriteOutput(leds));
       write_reported_.push_back(false);
     }
+    wdm::HoldClock(false);
     for (auto [it, end] = o_.actions.equal_range(0); it != end; ++it) Action(it->second);
   }
 

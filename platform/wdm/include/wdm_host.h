@@ -45,6 +45,9 @@ void WaitForWork();
 void WaitForTimers();
 // Both, until the kernel is quiet.
 void WaitIdle();
+// Virtual clock: while held, time stands still and no timer falls due (a script's steps that
+// belong together, such as several writes, happen at one instant).
+void HoldClock(bool hold);
 // Timers armed now.
 int ArmedTimers();
 

@@ -186,8 +186,9 @@ VOID IoReuseIrp(PIRP Irp, NTSTATUS Status) {
   Irp->IoStatus.Status = Status;
   Irp->IoStatus.Information = 0;
   Irp->PendingReturned = FALSE;
-  Irp->Cancel = FALSE;
-  Irp->CancelRoutine = nullptr;
+  // A canceller may look at these at any time.
+  __atomic_store_n(&Irp->Cancel, FALSE, __ATOMIC_RELEASE);
+  __atomic_store_n(&Irp->CancelRoutine, nullptr, __ATOMIC_RELEASE);
   Irp->UserBuffer = nullptr;
   Irp->CurrentLocation = static_cast<CHAR>(count + 1);
   Irp->Tail.Overlay.CurrentStackLocation = reinterpret_cast<PIO_STACK_LOCATION>(Irp + 1) + count;

@@ -25,6 +25,7 @@ ClockMode clock_mode = ClockMode::Manual;
 int64_t virtual_now = 0;
 int dpcs_running = 0;
 bool timers_stopping = false;
+bool clock_held = false;
 std::thread timer_thread;
 std::chrono::steady_clock::time_point real_start;
 
@@ -71,7 +72,7 @@ void RunDpc(PKDPC dpc) {
 void TimerLoop() {
   std::unique_lock lock(timer_mutex);
   for (;;) {
-    timer_cv.wait(lock, [] { return timers_stopping || !armed.empty(); });
+    timer_cv.wait(lock, [] { return timers_stopping || (!armed.empty() && !clock_held); });
     if (timers_stopping) return;
     auto it = Earliest();
     const int64_t due = (*it)->DueTime.QuadPart;
@@ -105,6 +106,7 @@ void TimersStart(ClockMode mode) {
   virtual_now = 0;
   dpcs_running = 0;
   timers_stopping = false;
+  clock_held = false;
   real_start = std::chrono::steady_clock::now();
   if (mode != ClockMode::Manual) timer_thread = std::thread(TimerLoop);
 }
@@ -144,10 +146,18 @@ void AdvanceTime(int64_t ms) {
   virtual_now = target;
 }
 
+void HoldClock(bool hold) {
+  {
+    std::lock_guard lock(timer_mutex);
+    clock_held = hold;
+  }
+  timer_cv.notify_all();
+}
+
 void WaitForTimers() {
   std::unique_lock lock(timer_mutex);
   if (clock_mode == ClockMode::Manual) return;
-  timer_idle_cv.wait(lock, [] { return armed.empty() && dpcs_running == 0; });
+  timer_idle_cv.wait(lock, [] { return (armed.empty() || clock_held) && dpcs_running == 0; });
 }
 
 int ArmedTimers() {
