@@ -47,13 +47,16 @@ _KeyboardFilterHook:
     movb %al, %cl              # the code that goes on down the chain
     movl -12(%ebp), %edx
     movl -8(%ebp), %eax
+    cmpl $0, _PreviousFilter   # 0 only between the hook and the store of the previous handler
+    je 1f
     leal -4(%ebp), %esp
+    popfl                      # the flags as they came
+    popl %ebp
+    jmp *_PreviousFilter
+1:  leal -4(%ebp), %esp
     popfl
     popl %ebp
-    cmpl $0, _PreviousFilter   # between the hook and the store of the previous handler
-    je 1f
-    jmp *_PreviousFilter
-1:  ret
+    ret
 
 # int VxdHookDeviceService(service, previous): EAX = service, ESI = KeyboardFilterHook; carry
 # clear on success, with the previous handler in ESI.
