@@ -36,11 +36,7 @@ void InitializeQueues() {
 
 // Key events left in ReportQueue when the driver goes away (the filter keeps capturing while no
 // device is started) are freed with it.
-void DropReports() {
-  PLIST_ENTRY link;
-  while ((link = ExInterlockedRemoveHeadList(&ReportQueue, &ReportQueueLock)) != nullptr)
-    ExFreePool(CONTAINING_RECORD(link, REPORT_ENTRY, Link));
-}
+void DropReports() { DropQueuedReports(); }
 
 }  // namespace
 
@@ -118,6 +114,16 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       ShutDownOutput(extension);
       break;
     }
+    case IRP_MN_SURPRISE_REMOVAL:
+      // Windows 98 never sends this; later systems and other class drivers do, and then wait for
+      // the reads they keep here before they send the removal: the device is gone, so they end
+      // now, as a stop would end them.
+      if (extension->DeviceState == StateStarted) {
+        extension->DeviceState = StateStopped;
+        SetDeviceStarted(FALSE);
+        FlushQueues();
+      }
+      break;
     case IRP_MN_QUERY_ID:
       Irp->IoStatus.Information = 0;
       completion = korvex::QueryIdCompletion;

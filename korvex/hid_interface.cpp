@@ -226,6 +226,17 @@ VOID NTAPI CancelRead(PDEVICE_OBJECT, PIRP Irp) {
   IoCompleteRequest(Irp, IO_NO_INCREMENT);
 }
 
+VOID DropQueuedReports() {
+  // Under DeliveryLock: an event the pump has taken out for a moment (and puts back when no read
+  // waits) is dropped with the rest, not left behind for the next start without its release.
+  KIRQL irql;
+  KeAcquireSpinLock(&DeliveryLock, &irql);
+  PLIST_ENTRY link;
+  while ((link = ExInterlockedRemoveHeadList(&ReportQueue, &ReportQueueLock)) != nullptr)
+    ExFreePool(CONTAINING_RECORD(link, REPORT_ENTRY, Link));
+  KeReleaseSpinLock(&DeliveryLock, irql);
+}
+
 VOID DeliverReports() {
   while (IsDeviceStarted()) {
     KIRQL irql;

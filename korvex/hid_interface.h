@@ -16,6 +16,8 @@ extern const UCHAR KorvexStringDescriptors[KORVEX_STRING_BLOCK_LENGTH];
 #define KORVEX_OUTPUT_PERIOD (-5000000LL)
 
 NTSTATUS NTAPI DispatchInternalIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+// Frees every queued key event, never in the middle of a pairing.
+VOID DropQueuedReports();
 VOID DeliverReports();
 VOID NTAPI OutputTimerDpc(PKDPC Dpc, PVOID DeferredContext, PVOID SystemArgument1, PVOID SystemArgument2);
 VOID NTAPI CancelRead(PDEVICE_OBJECT DeviceObject, PIRP Irp);

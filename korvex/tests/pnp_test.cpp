@@ -33,7 +33,9 @@ const PnpCase kPnp[] = {
     // requests the driver does not handle go down with success and no routine
     {"QueryCapabilities", Before::Started, IRP_MN_QUERY_CAPABILITIES, false, StateStarted, true, 0, false, STATUS_SUCCESS},
     {"QueryStop", Before::Started, IRP_MN_QUERY_STOP_DEVICE, false, StateStarted, true, 0, false, STATUS_SUCCESS},
-    {"SurpriseRemoval", Before::Started, IRP_MN_SURPRISE_REMOVAL, true, StateStarted, true, 0, false, STATUS_SUCCESS},
+    // a surprise removal ends the reads the class driver waits for before it sends the removal
+    {"SurpriseRemoval", Before::Started, IRP_MN_SURPRISE_REMOVAL, true, StateStopped, false, 2, false, STATUS_SUCCESS},
+    {"SurpriseRemovalStopped", Before::Stopped, IRP_MN_SURPRISE_REMOVAL, false, StateStopComplete, false, 0, false, STATUS_SUCCESS},
     {"QueryId", Before::Started, IRP_MN_QUERY_ID, false, StateStarted, true, 0, true, STATUS_SUCCESS},
 };
 

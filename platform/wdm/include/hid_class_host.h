@@ -36,7 +36,8 @@ struct InputEvent {
   std::vector<uint8_t> report;
   NTSTATUS status;
   int64_t time;  // kernel clock, 100-ns units
-  int generation;  // how many successful starts had happened when it completed
+  int generation;       // how many starts had been sent when it completed
+  int sent_generation;  // ... and when the read was sent: a read can cross a stop and a start
 };
 
 // One Plug and Play request as the bus driver received it.

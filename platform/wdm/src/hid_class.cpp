@@ -76,6 +76,7 @@ NTSTATUS BusDispatch(PDEVICE_OBJECT pdo, PIRP irp) {
 struct ClassDriver::Read {
   std::unique_ptr<IoRequest> request;
   std::atomic<bool> outstanding{false};
+  int generation = 0;  // the start that sent it
 };
 
 ClassDriver::ClassDriver(ClassOptions options) : options_(options) {
@@ -179,11 +180,12 @@ std::unique_ptr<IoRequest> ClassDriver::SendPower(UCHAR minor) {
 
 NTSTATUS ClassDriver::StartDevice() {
   if (fdo_ == nullptr) return STATUS_NO_SUCH_DEVICE;
+  // A new start from the moment it is sent: the driver may deliver as soon as it has started.
+  ++generation_;
   NTSTATUS status = SendPnp(IRP_MN_START_DEVICE)->status();
   if (!NT_SUCCESS(status)) return status;
   status = RunStartSequence();
   if (!NT_SUCCESS(status)) return status;
-  ++generation_;
   reading_ = true;
   const size_t length = descriptor_.MaxReportLength(ReportKind::Input);
   while (static_cast<int>(reads_.size()) < options_.pending_reads) {
@@ -192,7 +194,8 @@ NTSTATUS ClassDriver::StartDevice() {
     reads_.push_back(std::move(read));
   }
   for (auto& read : reads_) {
-    if (read->outstanding) continue;  // still pending from an earlier start
+    // Still pending from an earlier start, or being sent again by its completion.
+    if (read->outstanding.exchange(true)) continue;
     read->request->SetInternalIoctl(IOCTL_HID_READ_REPORT, static_cast<long>(length));
     PostRead(*read);
   }
@@ -228,6 +231,7 @@ NTSTATUS ClassDriver::RunStartSequence() {
 
 void ClassDriver::PostRead(Read& read) {
   read.outstanding = true;
+  read.generation = generation_;
   read.request->on_complete = [this, &read](IoRequest&) { OnReadDone(read); };
   read.request->Send(fdo_);
 }
@@ -242,11 +246,19 @@ void ClassDriver::OnReadDone(Read& read) {
     event.status = r.status();
     event.time = r.completed_at();
     event.generation = generation_;
+    event.sent_generation = read.generation;
     inputs_.push_back(std::move(event));
   }
-  read.outstanding = false;
+  // The read stays claimed while it is sent again; otherwise it is released, and when a start
+  // came in since it was sent (and so left it alone), it is sent here for that start.
   const bool again = NT_SUCCESS(r.status()) || (r.status() == STATUS_CANCELLED && options_.resend_cancelled);
   if (again && reading_) {
+    r.Reuse();
+    PostRead(read);
+    return;
+  }
+  read.outstanding = false;
+  if (reading_ && read.generation != generation_ && !read.outstanding.exchange(true)) {
     r.Reuse();
     PostRead(read);
   }
