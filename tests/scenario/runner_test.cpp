@@ -97,5 +97,34 @@ TEST(Runner, SecondCopyStartedWhileTheFirstRunsEndsAtOnce) {
   EXPECT_FALSE(fs::exists(m.Root() / ".w9x"));
 }
 
+TEST(Runner, FailMakesTheNamedCallFailInTheProgram) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  m.Write("C:\\KIT\\DRUPDATE.INI", "[General]\r\nTarget=130\r\n\r\n[Command]\r\n0=1,NEWDRV.VXD,DRIVERS,11,0\r\n");
+  m.Write("C:\\KIT\\DRIVERS\\NEWDRV.VXD", "new driver");
+  Result r = m.Run(kProgram, {"--fast", "--answer", "OK", "--fail", "CopyFileA:1:112"});
+  auto faults = m.Events("InjectedFault");
+  ASSERT_EQ(faults.size(), 1u) << r.err;
+  EXPECT_EQ(faults[0]["call"], "CopyFileA");
+  auto copies = m.Events("CopyFileA");
+  ASSERT_FALSE(copies.empty());
+  EXPECT_EQ(copies[0]["result"], false);
+  EXPECT_EQ(copies[0]["error"], 112);
+  EXPECT_FALSE(m.Exists("C:\\WINDOWS\\SYSTEM\\NEWDRV.VXD"));
+}
+
+TEST(Runner, AMalformedFailIsARunnerError) {
+  for (const char* fail : {"CopyFile", "CopyFileA:x", "CopyFileA:1:2:3", "CopyFileA:1:0xZZ"}) {
+    Machine m("win98se");
+    m.Write(kProgram, "MZ");
+    auto before = Snapshot(m.Root());
+    Result r = m.Run(kProgram, {"--fast", "--fail", fail});
+    EXPECT_EQ(r.exit_code, 125) << fail;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << fail << ": " << r.err;
+    EXPECT_NE(r.err.find("--fail"), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(m.Root()), before) << fail;
+  }
+}
+
 }  // namespace
 }  // namespace scenario

@@ -22,7 +22,9 @@ const char kUsage[] =
     "usage:\n"
     "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
     "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--fast] [--window TITLE]...\n"
-    "                  -- PROGRAM [ARGS...]\n"
+    "                  [--fail CALL[:N[:ERROR]]]... -- PROGRAM [ARGS...]\n"
+    "                  (--fail: the Nth call of CALL, every one when N is 0 or left out, fails with\n"
+    "                  the Windows error ERROR, by default the one of the call's usual failure)\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
 
@@ -77,6 +79,7 @@ int Run(const std::vector<std::string>& args) {
     else if (a == "--answer" && has_value) o.answers.push_back(args[++i]);
     else if (a == "--menu" && has_value) o.menu.push_back(args[++i]);
     else if (a == "--window" && has_value) o.windows.push_back(args[++i]);
+    else if (a == "--fail" && has_value) o.faults.push_back(args[++i]);
     else if (a == "--fast") o.fast = true;
     else return Usage("run: unexpected argument '" + a + "'");
   }

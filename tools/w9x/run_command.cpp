@@ -118,6 +118,14 @@ int Run(const RunOptions& o) {
     if (!t) return RunnerError("window title '" + title + "' has no code page 932 form");
     window_titles.push_back(*t);
   }
+  std::vector<FaultSpec> faults;
+  for (const std::string& text : o.faults) {
+    std::string problem;
+    auto spec = ParseFaultSpec(text, problem);
+    if (!spec) return RunnerError(problem);
+    faults.push_back(*spec);
+  }
+
   if (!o.journal.empty()) {
     int fd = open(o.journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return RunnerError("cannot write the journal " + o.journal.string() + ": " + std::strerror(errno));
@@ -133,6 +141,7 @@ int Run(const RunOptions& o) {
   settings.answers = o.answers;
   settings.menu = o.menu;
   settings.fast = o.fast;
+  settings.faults = std::move(faults);
   settings.interactive = o.answers.empty() && isatty(STDIN_FILENO);
   settings.bin_dir = fs::absolute(o.bin_dir);
   Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);

@@ -41,25 +41,31 @@ std::string TrimTrailingBlanks(const char* s) {
 }
 
 // Applies `edit` to the file (an empty one when missing) and writes it when `edit` says it
-// changed something.
+// changed something.  A read-only file is refused, as Windows refuses it, and stays as it is.
 template <typename Edit>
-BOOL Modify(LPCSTR name, Edit edit) {
+BOOL Modify(const char* call, LPCSTR name, Edit edit) {
+  if (auto error = api::InjectedFault(call)) {
+    SetLastError(*error);
+    return FALSE;
+  }
   auto file = Locate(name);
   if (!file || !file->host) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
-  ProfileStore& store = CurrentMachine().Profiles();
-  const IniFile* current = store.Load(*file->host);
-  IniFile ini = current ? *current : IniFile::Parse("");
-  if (!edit(ini)) return TRUE;  // nothing to change: the file stays as it is
-  bool created = !current;
-  if (!store.Store(*file->host, std::move(ini))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+  switch (CurrentMachine().Profiles().Modify(*file->host, edit)) {
+    case ProfileStore::Change::kNone:
+    case ProfileStore::Change::kWritten:
+      return TRUE;
+    case ProfileStore::Change::kCreated:
+      CurrentMachine().Files().Added(file->host->parent_path(), file->host->filename().native());
+      return TRUE;
+    case ProfileStore::Change::kDenied:
+    case ProfileStore::Change::kFailed:
+      break;
   }
-  if (created) CurrentMachine().Files().Added(file->host->parent_path(), file->host->filename().native());
-  return TRUE;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
 }
 
 // Hands out a list already joined the way CopyProfileList joins its items: a final NUL closes
@@ -136,7 +142,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
   if (!section) {
     SetLastError(ERROR_INVALID_PARAMETER);
   } else {
-    ok = Modify(file, [&](IniFile& ini) {
+    ok = Modify("WritePrivateProfileStringA", file, [&](IniFile& ini) {
       if (!key) return ini.DeleteSection(section);
       if (!value) return ini.DeleteKey(section, key);
       ini.Set(section, key, value);
@@ -155,7 +161,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR lines_arg, LPCSTR
   if (!section) {
     SetLastError(ERROR_INVALID_PARAMETER);
   } else {
-    ok = Modify(file, [&](IniFile& ini) {
+    ok = Modify("WritePrivateProfileSectionA", file, [&](IniFile& ini) {
       if (!lines_arg) return ini.DeleteSection(section);
       ini.ReplaceSection(section, lines);
       return true;

@@ -33,27 +33,79 @@ std::optional<std::string> ReadHostFile(const fs::path& path) {
   return data;
 }
 
-bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes) {
+namespace {
+
+// A name for a temporary file beside `path`, unique among the threads and processes of the
+// machine; platform names start with ".w9x" and are invisible to programs.
+fs::path TemporaryBeside(const fs::path& path) {
   static std::atomic<unsigned> counter{0};
-  fs::path temp = path.parent_path() /
-                  (".w9x-tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  return path.parent_path() / (".w9x-tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    ssize_t n = write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<fs::path> CopyToTemporary(const fs::path& from, const fs::path& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return std::nullopt;
+  struct stat st {};
+  fstat(in, &st);
+  fs::path temp = TemporaryBeside(to);
+  int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0) {
+    close(in);
+    return std::nullopt;
+  }
+  bool ok = true;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (!(ok = WriteAll(out, buffer, static_cast<std::size_t>(n)))) break;
+  }
+  close(in);
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && futimens(out, times) == 0;
+  ok = close(out) == 0 && ok;
+  if (ok) return temp;
+  unlink(temp.c_str());
+  return std::nullopt;
+}
+
+bool PutTemporaryInPlace(const fs::path& temp, const fs::path& path) {
+  if (rename(temp.c_str(), path.c_str()) == 0) return true;
+  unlink(temp.c_str());
+  return false;
+}
+
+bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes) {
+  fs::path temp = TemporaryBeside(path);
   mode_t mode = 0644;
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
-  }
+  bool ok = WriteAll(fd, bytes.data(), bytes.size());
   ok = ok && fchmod(fd, mode) == 0;
   ok = close(fd) == 0 && ok;
-  if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
-  unlink(temp.c_str());
-  return false;
+  if (!ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  return PutTemporaryInPlace(temp, path);
 }
 
 std::optional<FileStamp> StampOf(const fs::path& path) {

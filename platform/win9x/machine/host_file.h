@@ -19,6 +19,13 @@ std::optional<std::string> ReadHostFile(const fs::path& path);
 // permission bits.  False when anything failed; `path` is then unchanged.
 bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes);
 
+// A copy of `from` (bytes, permission bits, modification time) in a new temporary file beside
+// `to`, not yet in its place; nullopt (and nothing left behind) when it could not be made.
+std::optional<fs::path> CopyToTemporary(const fs::path& from, const fs::path& to);
+// Renames a temporary file over `path`; on failure the temporary file is removed and `path` is
+// unchanged.
+bool PutTemporaryInPlace(const fs::path& temp, const fs::path& path);
+
 // Identity of a file's content as far as the platform can tell without reading it.  Atomic
 // writes replace the inode, so any write shows up here.
 struct FileStamp {

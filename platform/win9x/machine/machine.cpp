@@ -30,6 +30,7 @@ Machine::Machine(const fs::path& root, Session session)
       config_(LoadConfig(root_)),
       windows_dir_(*ParseFullPath(config_.windows_dir)),
       files_(root_, config_.drives),
+      profiles_(root_ / ".w9x" / "profiles.lock"),
       attributes_(root_ / "attributes.ini", profiles_),
       runtime_(root_),
       registry_(root_ / "registry.reg", runtime_.Folder() / "registry.lock"),

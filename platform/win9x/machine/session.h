@@ -1,5 +1,5 @@
 // The settings of one `w9x run`, shared by every process that the run starts: where the journal
-// goes, the buttons the user presses, the virtual clock, and where the host builds of the
+// goes, the calls that fail, the buttons the user presses, the virtual clock, and where the host builds of the
 // deliverables are.  A run writes them to MACHINE/.w9x/sessions/ and names the file in the
 // environment variable W9X_SESSION, which every process started by the run inherits.
 #pragma once
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "machine/fault_plan.h"
 
 namespace w9x {
 
@@ -20,6 +22,7 @@ struct SessionSettings {
   bool fast = false;                 // virtual clock
   bool interactive = false;          // ask the terminal user once the answers are used up
   fs::path bin_dir;                  // folder of the host builds of the deliverables
+  std::vector<FaultSpec> faults;     // calls every process of the run fails (--fail)
 };
 
 class Session {

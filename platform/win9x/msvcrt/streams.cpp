@@ -164,7 +164,10 @@ FILE* w9x_fopen(const char* name, const char* mode) {
     }
     text = *m == 't';
   }
-  int fd = OpenFile(name, writing);
+  // An injected failure is a refused open: EACCES, with the Windows error as the last error.
+  std::optional<DWORD> fault = api::InjectedFault("fopen");
+  int fd = fault ? Fail(EACCES) : OpenFile(name, writing);
+  if (fault) SetLastError(*fault);
   if (writing) api::Record("fopen", {{"path", api::Utf8(name)}, {"mode", mode}, {"result", fd >= 0}});
   if (fd < 0) return nullptr;
   auto stream = std::make_unique<Stream>(fd, text, writing, name);
