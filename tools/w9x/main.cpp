@@ -98,9 +98,7 @@ int Journal(const std::vector<std::string>& args) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
   if (argc < 2) return Usage("a command is missing");
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
@@ -113,4 +111,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   return Usage("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+// Whatever goes wrong on the host (a folder that cannot be written, a file that cannot be read)
+// is a runner error of one line, never an abort.
+int main(int argc, char** argv) {
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "w9x: %s\n", e.what());
+    return kRunnerError;
+  }
 }

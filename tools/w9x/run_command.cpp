@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "machine/host_file.h"
 #include "machine/journal.h"
 #include "machine/machine.h"
 #include "machine/program_start.h"
@@ -26,19 +27,48 @@ int RunnerError(const std::string& message) {
   return kRunnerError;
 }
 
+// Temporary files of atomic writes that a killed process left behind, anywhere in the machine
+// image but its runtime folder.  Only called while no process runs on the machine.
+void RemoveStaleTemporaries(const fs::path& machine_root) {
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (auto it = fs::recursive_directory_iterator(machine_root, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().native();
+    if (it.depth() == 0 && name == ".w9x") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (name.starts_with(".w9x-tmp-") && it->is_regular_file(ec)) stale.push_back(it->path());
+  }
+  for (const fs::path& file : stale) fs::remove(file, ec);
+}
+
 // Every run on the machine holds this lock shared; the last one to end removes the runtime
-// folder.
+// folder, and the first to start removes what killed processes left.  Ok() is false (with the
+// reason in Problem()) when the runtime folder cannot be made.
 class ActiveRun {
  public:
-  explicit ActiveRun(const fs::path& runtime) : runtime_(runtime) {
+  ActiveRun(const fs::path& runtime, const fs::path& machine_root) : runtime_(runtime) {
     for (;;) {
-      fs::create_directories(runtime_ / "sessions");
+      std::error_code ec;
+      fs::create_directories(runtime_ / "sessions", ec);
+      if (ec) {
+        problem_ = ec.message();
+        return;
+      }
       fd_ = open((runtime_ / "active").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-      if (fd_ < 0) return;
+      if (fd_ < 0) {
+        problem_ = std::strerror(errno);
+        return;
+      }
       flock(fd_, LOCK_SH);
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {  // no other run on the machine
+        if (Current()) RemoveStaleTemporaries(machine_root);
+        flock(fd_, LOCK_SH);
+      }
       // A run that ended meanwhile may have removed the folder: start again on a fresh one.
-      struct stat held {}, now {};
-      if (fstat(fd_, &held) == 0 && stat((runtime_ / "active").c_str(), &now) == 0 && held.st_ino == now.st_ino) return;
+      if (Current()) return;
       close(fd_);
     }
   }
@@ -53,9 +83,18 @@ class ActiveRun {
   ActiveRun(const ActiveRun&) = delete;
   ActiveRun& operator=(const ActiveRun&) = delete;
 
+  bool Ok() const { return fd_ >= 0; }
+  // True while the lock file held is the one in the runtime folder.
+  bool Current() const {
+    struct stat held {}, now {};
+    return fstat(fd_, &held) == 0 && stat((runtime_ / "active").c_str(), &now) == 0 && held.st_ino == now.st_ino;
+  }
+  const std::string& Problem() const { return problem_; }
+
  private:
   fs::path runtime_;
   int fd_ = -1;
+  std::string problem_;
 };
 
 int WaitFor(int pid) {
@@ -134,7 +173,9 @@ int Run(const RunOptions& o) {
 
   const fs::path machine_root = probe->Root();
   Runtime& runtime = probe->Shared();
-  ActiveRun active(runtime.Folder());
+  ActiveRun active(runtime.Folder(), machine_root);
+  if (!active.Ok())
+    return RunnerError("cannot write the machine folder " + machine_root.string() + ": " + active.Problem());
 
   SessionSettings settings;
   settings.journal = o.journal.empty() ? fs::path() : fs::absolute(o.journal);
@@ -145,6 +186,9 @@ int Run(const RunOptions& o) {
   settings.interactive = o.answers.empty() && isatty(STDIN_FILENO);
   settings.bin_dir = fs::absolute(o.bin_dir);
   Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);
+  if (!ReadHostFile(session.File()))
+    return RunnerError("cannot write the machine folder " + machine_root.string() + ": the session file " +
+                       session.File().string() + " could not be written");
   setenv("W9X_SESSION", session.File().c_str(), 1);
 
   // The --window windows belong to the run itself, standing in for the kit's launcher.
@@ -165,6 +209,15 @@ int Run(const RunOptions& o) {
   int code = pid < 0 ? RunnerError("cannot start " + host_executable.string()) : WaitFor(pid);
   WaitForAllDescendants();
   for (std::uint32_t hwnd : windows) runtime.DestroyWindowRecord(hwnd);
+  // What a user of a dry run must see without reading the journal: the writes that failed.
+  std::vector<std::string> failed = session.FailedWrites();
+  if (!failed.empty()) {
+    std::string line = std::to_string(failed.size()) + (failed.size() == 1 ? " write" : " writes") + " failed:";
+    for (std::size_t i = 0; i < failed.size(); ++i) line += (i ? ", " : " ") + failed[i];
+    std::fprintf(stderr, "w9x: %s\n", line.c_str());
+  }
+  if (journal->Failed())
+    return RunnerError("cannot write the journal " + settings.journal.string() + ": " + journal->Problem());
   return code;
 }
 

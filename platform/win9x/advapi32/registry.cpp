@@ -126,11 +126,17 @@ nlohmann::ordered_json DataForJournal(DWORD type, std::span<const std::uint8_t> 
 // Runs one change under the registry lock and writes the file when it succeeded.
 template <typename Change>
 LONG Modify(const char* call, Change change) {
-  if (auto error = api::InjectedFault(call)) return static_cast<LONG>(*error);
+  if (auto error = api::InjectedFault(call)) {
+    api::WriteFailed("registry.reg", *error);
+    return static_cast<LONG>(*error);
+  }
   RegistryStore::Update update(Store());
   if (!update.Ready()) return ERROR_CANTREAD;
   LONG error = change();
-  if (error == ERROR_SUCCESS && !update.Commit()) return ERROR_CANTWRITE;
+  if (error == ERROR_SUCCESS && !update.Commit()) {
+    api::WriteFailed("registry.reg", ERROR_CANTWRITE);
+    return ERROR_CANTWRITE;
+  }
   return error;
 }
 

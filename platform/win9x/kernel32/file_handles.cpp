@@ -127,6 +127,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD done, LPOVER
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (auto error = api::InjectedFault("WriteFile")) {
     api::Record("WriteFile", {{"path", api::Utf8(f->path().ToString())}, {"bytes", 0}, {"result", false}, {"error", *error}});
+    api::WriteFailed(f->path().ToString(), *error);
     return Fail(*error);
   }
   DWORD total = 0;
@@ -134,9 +135,12 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD done, LPOVER
     ssize_t n = write(f->fd(), static_cast<const char*>(buffer) + total, size - total);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      const DWORD error = api::ErrorFromErrno(n < 0 ? errno : ENOSPC);
       if (done) *done = total;
-      api::Record("WriteFile", {{"path", api::Utf8(f->path().ToString())}, {"bytes", total}, {"result", false}});
-      return Fail(ERROR_WRITE_FAULT);
+      api::Record("WriteFile",
+                  {{"path", api::Utf8(f->path().ToString())}, {"bytes", total}, {"result", false}, {"error", error}});
+      api::WriteFailed(f->path().ToString(), error);
+      return Fail(error);
     }
     total += static_cast<DWORD>(n);
   }

@@ -30,6 +30,12 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
+// A write to the disk that failed: noted for the run's summary, and the call's error.
+BOOL WriteFailure(const WinPath& path, DWORD error) {
+  api::WriteFailed(path.ToString(), error);
+  return Fail(error);
+}
+
 std::string Name(const fs::path& host) { return host.filename().native(); }
 
 // Copies the bytes of `from` into a new file `to` atomically (temporary file, then rename), with
@@ -187,7 +193,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path_arg, DWORD attributes) {
     if (chmod(entry->host.c_str(), mode & 07777) != 0) return Fail(ERROR_ACCESS_DENIED);
     if (!CurrentMachine().Attributes().Set(*path, entry->is_folder, attributes)) {
       chmod(entry->host.c_str(), st.st_mode & 07777);
-      return Fail(ERROR_ACCESS_DENIED);
+      return WriteFailure(*path, ERROR_ACCESS_DENIED);
     }
     return TRUE;
   }();
@@ -265,10 +271,10 @@ BOOL WINAPI FindClose(HANDLE handle) {
 
 BOOL WINAPI CopyFileA(LPCSTR from_arg, LPCSTR to_arg, BOOL fail_if_exists) {
   BOOL ok = [&] {
-    if (auto error = api::InjectedFault("CopyFileA")) return Fail(*error);
     auto from = api::ResolveArg(from_arg);
     auto to = api::ResolveArg(to_arg);
     if (!from || !to) return FALSE;
+    if (auto error = api::InjectedFault("CopyFileA")) return WriteFailure(*to, *error);
     auto source = api::Lookup(*from);
     if (!source || source->is_folder) return Fail(source ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
     auto target = api::Lookup(*to);
@@ -284,16 +290,17 @@ BOOL WINAPI CopyFileA(LPCSTR from_arg, LPCSTR to_arg, BOOL fail_if_exists) {
     // attributes come back when it cannot be put in place.
     DWORD attributes = api::AttributesOf(*from, *source);
     auto temp = CopyToTemporary(source->host, *host);
-    if (!temp) return Fail(ERROR_ACCESS_DENIED);
+    if (!temp) return WriteFailure(*to, api::ErrorFromErrno(errno));
     AttributeStore& store = CurrentMachine().Attributes();
     const std::uint32_t old_bits = store.Get(*to, false);
     if (!store.Set(*to, false, attributes)) {
       unlink(temp->c_str());
-      return Fail(ERROR_ACCESS_DENIED);
+      return WriteFailure(*to, ERROR_ACCESS_DENIED);
     }
     if (!PutTemporaryInPlace(*temp, *host)) {
+      const DWORD error = api::ErrorFromErrno(errno);
       store.Set(*to, false, old_bits);
-      return Fail(ERROR_ACCESS_DENIED);
+      return WriteFailure(*to, error);
     }
     if (!target) Files().Added(host->parent_path(), Name(*host));
     return TRUE;

@@ -1,5 +1,6 @@
 // Private profile (INI) files.  Each file is parsed once and reused until it changes; writes
 // replace the file atomically.
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -44,11 +45,12 @@ std::string TrimTrailingBlanks(const char* s) {
 // changed something.  A read-only file is refused, as Windows refuses it, and stays as it is.
 template <typename Edit>
 BOOL Modify(const char* call, LPCSTR name, Edit edit) {
+  auto file = Locate(name);
   if (auto error = api::InjectedFault(call)) {
+    if (file) api::WriteFailed(file->path.ToString(), *error);
     SetLastError(*error);
     return FALSE;
   }
-  auto file = Locate(name);
   if (!file || !file->host) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
@@ -61,8 +63,13 @@ BOOL Modify(const char* call, LPCSTR name, Edit edit) {
       CurrentMachine().Files().Added(file->host->parent_path(), file->host->filename().native());
       return TRUE;
     case ProfileStore::Change::kDenied:
-    case ProfileStore::Change::kFailed:
       break;
+    case ProfileStore::Change::kFailed: {
+      const DWORD error = api::ErrorFromErrno(errno);
+      api::WriteFailed(file->path.ToString(), error);
+      SetLastError(error);
+      return FALSE;
+    }
   }
   SetLastError(ERROR_ACCESS_DENIED);
   return FALSE;

@@ -65,6 +65,12 @@ int main(int argc, char** argv) {
     int code = WinMain(GetModuleHandleA(nullptr), nullptr, arguments.data(), a.show);
     machine.Log().Record("ProcessExit", {{"exit_code", code}});
     machine.Shared().DestroyWindowsOf(getpid());
+    // A journal with lines missing is a runner error, said once the program has ended.
+    if (machine.Log().Failed()) {
+      std::fprintf(stderr, "w9x: cannot write the journal %s: %s\n", machine.RunSession().Settings().journal.c_str(),
+                   machine.Log().Problem().c_str());
+      return 125;
+    }
     return code;
   } catch (const MachineError& e) {
     std::fprintf(stderr, "%s: %s\n", argv[0], e.what());

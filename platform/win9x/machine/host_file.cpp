@@ -42,6 +42,15 @@ fs::path TemporaryBeside(const fs::path& path) {
   return path.parent_path() / (".w9x-tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
 }
 
+// Makes a folder's entries (a rename into it) reach the disk.
+bool SyncFolder(const fs::path& folder) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
   for (std::size_t done = 0; done < size;) {
     ssize_t n = write(fd, data + done, size - done);
@@ -78,16 +87,29 @@ std::optional<fs::path> CopyToTemporary(const fs::path& from, const fs::path& to
   }
   close(in);
   struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && futimens(out, times) == 0;
-  ok = close(out) == 0 && ok;
+  // The content reaches the disk before the file can take the place of another.
+  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && futimens(out, times) == 0 && fsync(out) == 0;
+  int error = errno;
+  if (close(out) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
   if (ok) return temp;
   unlink(temp.c_str());
+  errno = error;
   return std::nullopt;
 }
 
 bool PutTemporaryInPlace(const fs::path& temp, const fs::path& path) {
-  if (rename(temp.c_str(), path.c_str()) == 0) return true;
+  // Once renamed, the folder is synced too: after a power loss the name then stands for the new
+  // content, never for an empty file.
+  if (rename(temp.c_str(), path.c_str()) == 0) {
+    SyncFolder(path.parent_path());
+    return true;
+  }
+  const int error = errno;
   unlink(temp.c_str());
+  errno = error;
   return false;
 }
 
@@ -99,10 +121,15 @@ bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes) {
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  ok = ok && fchmod(fd, mode) == 0;
-  ok = close(fd) == 0 && ok;
+  ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  int error = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
   if (!ok) {
     unlink(temp.c_str());
+    errno = error;
     return false;
   }
   return PutTemporaryInPlace(temp, path);

@@ -16,7 +16,7 @@ std::optional<std::string> ReadHostFile(const fs::path& path);
 
 // Writes a temporary file beside `path` and renames it over `path`, so that a reader (or a crash)
 // sees either the old or the new content, never a torn one.  The new file keeps the old one's
-// permission bits.  False when anything failed; `path` is then unchanged.
+// permission bits.  False when anything failed (errno tells why); `path` is then unchanged.
 bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes);
 
 // A copy of `from` (bytes, permission bits, modification time) in a new temporary file beside

@@ -44,11 +44,18 @@ class Session {
   // The next button of --answer, shared by all processes of the run; nullopt when used up.
   std::optional<std::string> NextAnswer();
 
+  // Notes a platform write that failed ("C:\WINDOWS\WININIT.INI (disk full)", UTF-8), for the
+  // summary the run prints at its end; shared by all processes of the run.
+  void NoteFailedWrite(const std::string& what);
+  // The failed writes noted so far by every process of the run, in order.
+  std::vector<std::string> FailedWrites() const;
+
  private:
   SessionSettings settings_;
   fs::path file_;
   bool owner_ = false;
   std::size_t answer_pos_ = 0;  // used when there is no file
+  std::vector<std::string> failed_writes_;  // used when there is no file
 };
 
 }  // namespace w9x
