@@ -176,7 +176,7 @@ TEST(Runner, UnusableMachineFilesAreRunnerErrors) {
        [](Machine& m) {
          std::string ini = ReadAll(m.Root() / "machine.ini");
          const std::size_t at = ini.find("Build=");
-         ini.replace(at, ini.find_first_of("\r\n", at) - at, std::string("Build=22\0" "22", 10));
+         ini.replace(at, ini.find_first_of("\r\n", at) - at, std::string("Build=22\0" "22", 11));
          std::ofstream(m.Root() / "machine.ini", std::ios::binary) << ini;
        },
        "got '22\\x0022'"},

@@ -67,7 +67,7 @@ const Case kCases[] = {
      [] {
        DWORD done = 99;
        Outcome o = Bool(WriteFile(g_open, "xyz", 3, &done, nullptr));
-       EXPECT_EQ(done, 0u);
+       EXPECT_EQ(done, o.failed ? 0u : 3u);
        return o;
      }},
     {"ReadFile",
@@ -75,7 +75,9 @@ const Case kCases[] = {
        char buffer[8];
        DWORD done = 99;
        Outcome o = Bool(ReadFile(g_open, buffer, sizeof buffer, &done, nullptr));
-       EXPECT_EQ(done, 0u);
+       if (o.failed) {
+         EXPECT_EQ(done, 0u);
+       }
        return o;
      }},
     {"GetTempFileNameA",

@@ -43,11 +43,14 @@ class FullDisk {
 TEST(WriteFailures, AreReportedAsDiskFullAndNotedForTheRun) {
   TestMachine m(TestMachineOptions{.journal = true});
   const std::string big(kRoom * 2, 'x');
-  m.WriteFile("C:\\WINDOWS\\WININIT.INI", "[rename]\r\n");
+  // The profile is already larger than the room left, so rewriting it fails while the journal
+  // line of the change stays short enough to be written.
+  const std::string wininit = "[rename]\r\nNUL=" + big + "\r\n";
+  m.WriteFile("C:\\WINDOWS\\WININIT.INI", wininit);
   {
     FullDisk full;
     SetLastError(0);
-    EXPECT_FALSE(WritePrivateProfileStringA("rename", "NUL", big.c_str(), "WININIT.INI"));
+    EXPECT_FALSE(WritePrivateProfileStringA("rename", "C:\\WINDOWS\\NEW.VXD", "C:\\KIT\\NEW.VXD", "WININIT.INI"));
     EXPECT_EQ(GetLastError(), kDiskFull);
 
     HANDLE h = CreateFileA("C:\\KIT\\BIG.BIN", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -62,7 +65,7 @@ TEST(WriteFailures, AreReportedAsDiskFullAndNotedForTheRun) {
     fputs(big.c_str(), f);
     EXPECT_NE(fclose(f), 0);
   }
-  EXPECT_EQ(m.ReadFile("C:\\WINDOWS\\WININIT.INI"), "[rename]\r\n");
+  EXPECT_EQ(m.ReadFile("C:\\WINDOWS\\WININIT.INI"), wininit);
   auto closes = m.Events("fclose");
   ASSERT_EQ(closes.size(), 1u);
   EXPECT_EQ(closes[0]["result"], false);
