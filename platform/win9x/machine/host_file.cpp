@@ -42,12 +42,26 @@ fs::path TemporaryBeside(const fs::path& path) {
   return path.parent_path() / (".w9x-tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
 }
 
+std::function<void(const fs::path&)>& SyncWatcher() {
+  static std::function<void(const fs::path&)> watcher;
+  return watcher;
+}
+
+// Makes a file's content reach the disk.
+bool SyncFile(int fd, const fs::path& path) {
+  if (fsync(fd) != 0) return false;
+  if (SyncWatcher()) SyncWatcher()(path);
+  return true;
+}
+
 // Makes a folder's entries (a rename into it) reach the disk.
 bool SyncFolder(const fs::path& folder) {
-  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const fs::path name = folder.empty() ? fs::path(".") : folder;
+  int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = fsync(fd) == 0;
   close(fd);
+  if (ok && SyncWatcher()) SyncWatcher()(name);
   return ok;
 }
 
@@ -88,7 +102,7 @@ std::optional<fs::path> CopyToTemporary(const fs::path& from, const fs::path& to
   close(in);
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   // The content reaches the disk before the file can take the place of another.
-  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && futimens(out, times) == 0 && fsync(out) == 0;
+  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && futimens(out, times) == 0 && SyncFile(out, temp);
   int error = errno;
   if (close(out) != 0 && ok) {
     ok = false;
@@ -121,7 +135,7 @@ bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes) {
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  ok = ok && fchmod(fd, mode) == 0 && SyncFile(fd, temp);
   int error = errno;
   if (close(fd) != 0 && ok) {
     ok = false;
@@ -134,6 +148,8 @@ bool WriteHostFileAtomically(const fs::path& path, std::string_view bytes) {
   }
   return PutTemporaryInPlace(temp, path);
 }
+
+void WatchSyncs(std::function<void(const fs::path&)> watcher) { SyncWatcher() = std::move(watcher); }
 
 std::optional<FileStamp> StampOf(const fs::path& path) {
   struct stat st {};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ std::optional<fs::path> CopyToTemporary(const fs::path& from, const fs::path& to
 // Renames a temporary file over `path`; on failure the temporary file is removed and `path` is
 // unchanged.
 bool PutTemporaryInPlace(const fs::path& temp, const fs::path& path);
+
+// Told of each file and folder synced to the disk, as it is synced: a temporary file before it is
+// renamed into place, then the folder that holds the new name.  For tests of that order; an
+// empty function tells nobody.
+void WatchSyncs(std::function<void(const fs::path&)> watcher);
 
 // Identity of a file's content as far as the platform can tell without reading it.  Atomic
 // writes replace the inode, so any write shows up here.

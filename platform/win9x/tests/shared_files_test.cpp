@@ -9,8 +9,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "machine/host_file.h"
 #include "testing/test_machine.h"
 
 namespace w9x {
@@ -128,6 +132,53 @@ TEST(SharedFiles, ACopyWhoseAttributesCannotBeStoredIsNotDone) {
   fs::remove(store);
   std::ofstream(store, std::ios::binary) << attributes;
   EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\OLD.VXD"), DWORD{FILE_ATTRIBUTE_HIDDEN});
+}
+
+// Each replaced machine file reaches the disk before its name does: the temporary file is synced
+// while the old content still stands, and the folder once the new name is in place, so that a
+// power loss never leaves the name on an empty file.
+TEST(SharedFiles, ReplacedFilesAreSyncedBeforeAndAfterTheRename) {
+  TestMachine m;
+  m.WriteFile("C:\\KIT\\A.TXT", "new");
+  m.WriteFile("C:\\WINDOWS\\A.TXT", "old");
+  m.WriteFile("C:\\WINDOWS\\SYSTEM.INI", "[boot]\r\n");
+  struct Case {
+    const char* name;
+    fs::path file;  // the machine file the call replaces
+    std::function<bool()> call;
+  } cases[] = {
+      {"registry", m.Root() / "registry.reg",
+       [] { return RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2) == 0; }},
+      {"profile", m.Host("C:\\WINDOWS\\SYSTEM.INI"),
+       [] { return WritePrivateProfileStringA("boot", "shell", "x.exe", "SYSTEM.INI") != FALSE; }},
+      {"attributes", m.Root() / "attributes.ini",
+       [] { return SetFileAttributesA("C:\\KIT\\A.TXT", FILE_ATTRIBUTE_HIDDEN) != FALSE; }},
+      {"copy", m.Host("C:\\WINDOWS\\A.TXT"), [] { return CopyFileA("C:\\KIT\\A.TXT", "C:\\WINDOWS\\A.TXT", FALSE) != FALSE; }},
+  };
+  for (const Case& c : cases) {
+    struct Synced {
+      fs::path path;
+      std::optional<std::string> file;  // the machine file's content at that moment
+    };
+    std::vector<Synced> synced;
+    const std::optional<std::string> before = ReadHostFile(c.file);
+    WatchSyncs([&](const fs::path& path) { synced.push_back({path, ReadHostFile(c.file)}); });
+    const bool ok = c.call();
+    WatchSyncs(nullptr);
+    ASSERT_TRUE(ok) << c.name;
+    const std::optional<std::string> after = ReadHostFile(c.file);
+    ASSERT_NE(after, before) << c.name;
+    std::size_t temp = synced.size(), folder = synced.size();
+    for (std::size_t i = 0; i < synced.size(); ++i) {
+      const Synced& s = synced[i];
+      if (temp == synced.size() && s.path.parent_path() == c.file.parent_path() &&
+          s.path.filename().native().starts_with(".w9x-tmp-") && s.file == before && ReadHostFile(s.path) == std::nullopt)
+        temp = i;
+      if (temp < i && s.path == c.file.parent_path() && s.file == after) folder = i;
+    }
+    EXPECT_LT(temp, synced.size()) << c.name << ": no temporary file synced before the rename";
+    EXPECT_LT(folder, synced.size()) << c.name << ": the folder was not synced after the rename";
+  }
 }
 
 }  // namespace
