@@ -28,20 +28,25 @@ int RunnerError(const std::string& message) {
 }
 
 // Temporary files of atomic writes that a killed process left behind, anywhere in the machine
-// image but its runtime folder.  Only called while no process runs on the machine.
+// image but its runtime folder, and runtime folders whose removal was cut short.  Only called while no process runs on the machine.
 void RemoveStaleTemporaries(const fs::path& machine_root) {
   std::error_code ec;
   std::vector<fs::path> stale;
   for (auto it = fs::recursive_directory_iterator(machine_root, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().native();
+    if (it.depth() == 0 && name.starts_with(".w9x-gone-")) {  // a runtime folder being removed
+      stale.push_back(it->path());
+      it.disable_recursion_pending();
+      continue;
+    }
     if (it.depth() == 0 && name == ".w9x") {
       it.disable_recursion_pending();
       continue;
     }
     if (name.starts_with(".w9x-tmp-") && it->is_regular_file(ec)) stale.push_back(it->path());
   }
-  for (const fs::path& file : stale) fs::remove(file, ec);
+  for (const fs::path& file : stale) fs::remove_all(file, ec);
 }
 
 // Every run on the machine holds this lock shared; the last one to end removes the runtime
@@ -58,6 +63,7 @@ class ActiveRun {
         return;
       }
       fd_ = open((runtime_ / "active").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (fd_ < 0 && errno == ENOENT) continue;  // the last run removed the folder meanwhile
       if (fd_ < 0) {
         problem_ = std::strerror(errno);
         return;
@@ -65,8 +71,10 @@ class ActiveRun {
       flock(fd_, LOCK_SH);
       if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {  // no other run on the machine
         if (Current()) RemoveStaleTemporaries(machine_root);
-        flock(fd_, LOCK_SH);
       }
+      // A lock that fails to become exclusive is dropped, not kept shared: take it again.  A
+      // run that ended in between may have removed the folder; Current() below sees that.
+      flock(fd_, LOCK_SH);
       // A run that ended meanwhile may have removed the folder: start again on a fresh one.
       if (Current()) return;
       close(fd_);
@@ -75,8 +83,11 @@ class ActiveRun {
   ~ActiveRun() {
     if (fd_ < 0) return;
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      // The folder is moved aside in one step before it is emptied: a run starting meanwhile
+      // then makes a fresh one instead of having its files removed under it.
+      const fs::path gone = runtime_.parent_path() / (".w9x-gone-" + std::to_string(getpid()));
       std::error_code ec;
-      fs::remove_all(runtime_, ec);
+      fs::remove_all(rename(runtime_.c_str(), gone.c_str()) == 0 ? gone : runtime_, ec);
     }
     close(fd_);
   }
