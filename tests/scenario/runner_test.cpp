@@ -231,8 +231,11 @@ TEST(Runner, TemporaryFilesOfKilledProcessesAreRemoved) {
   m.Write(kProgram, "MZ");
   for (const char* stale : {"C:\\.w9x-tmp-999999-0", "C:\\WINDOWS\\.w9x-tmp-999999-1"}) m.Write(stale, "torn");
   m.Write("C:\\WINDOWS\\KEEP.TXT", "kept");
+  // A runtime folder that a killed run had moved aside to remove it.
+  fs::create_directories(m.Root() / ".w9x-gone-999999" / "sessions");
   Result r = m.Run(kProgram, {"--fast", "--answer", "OK"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(fs::exists(m.Root() / ".w9x-gone-999999"));
   EXPECT_FALSE(m.Exists("C:\\.w9x-tmp-999999-0"));
   EXPECT_FALSE(m.Exists("C:\\WINDOWS\\.w9x-tmp-999999-1"));
   EXPECT_TRUE(m.Exists("C:\\WINDOWS\\KEEP.TXT"));
