@@ -28,7 +28,8 @@ int RunnerError(const std::string& message) {
 }
 
 // Temporary files of atomic writes that a killed process left behind, anywhere in the machine
-// image but its runtime folder, and runtime folders whose removal was cut short.  Only called while no process runs on the machine.
+// image but its runtime folder, and runtime folders whose removal was cut short.  Only called
+// while no process runs on the machine.
 void RemoveStaleTemporaries(const fs::path& machine_root) {
   std::error_code ec;
   std::vector<fs::path> stale;
