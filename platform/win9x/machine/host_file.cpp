@@ -115,8 +115,9 @@ std::optional<fs::path> CopyToTemporary(const fs::path& from, const fs::path& to
 }
 
 bool PutTemporaryInPlace(const fs::path& temp, const fs::path& path) {
-  // Once renamed, the folder is synced too: after a power loss the name then stands for the new
-  // content, never for an empty file.
+  // Once renamed, the folder is synced too, so that the change survives a power loss.  The file
+  // itself was synced before: the name never stands for an empty file.  A folder that cannot be
+  // synced does not undo a change that is already in place.
   if (rename(temp.c_str(), path.c_str()) == 0) {
     SyncFolder(path.parent_path());
     return true;
