@@ -32,16 +32,26 @@ void SubKeyNames(HKEY key, CStringList& names) {
 
 }  // namespace
 
-void RemovePadInfFiles() {
+namespace {
+
+// Deletes the file when it is there; one that cannot be deleted stays, and the run goes on.
+void RemoveIfPresent(const CString& path) {
   try {
-    CString folder = WindowsFolder() + "INF\\";
     CFileStatus status;
-    if (CFile::GetStatus(folder + "TUNDRIX.INF", status)) CFile::Remove(folder + "TUNDRIX.INF");
-    folder += "OTHER\\";
-    if (CFile::GetStatus(folder + "KVOTUNDRIX.INF", status)) CFile::Remove(folder + "KVOTUNDRIX.INF");
+    if (CFile::GetStatus(path, status)) CFile::Remove(path);
   } catch (CFileException* e) {
-    e->Delete();  // a file that cannot be deleted ends the repair; the run goes on
+    e->Delete();
   }
+}
+
+}  // namespace
+
+void RemovePadInfFiles() {
+  // The two files are independent: each is tried, whatever became of the other.
+  CString folder = WindowsFolder() + "INF\\";
+  RemoveIfPresent(folder + "TUNDRIX.INF");
+  folder += "OTHER\\";
+  RemoveIfPresent(folder + "KVOTUNDRIX.INF");
 }
 
 void AppendAutoexecFlashLine() {

@@ -1,30 +1,13 @@
 // The copy, delete and rename commands, and AppendSectionLine.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app_fixture.h"
-
-namespace {
-// Host path whose chmod fails, as a file system that refuses attribute changes does.
-std::string g_refused_chmod;
-}  // namespace
-
-// Takes the place of the C library's chmod in this test program (the platform changes the
-// read-only bit with it), so that a test can make one attribute change fail.
-extern "C" int chmod(const char* path, mode_t mode) noexcept {
-  if (!g_refused_chmod.empty() && g_refused_chmod == path) {
-    errno = EPERM;
-    return -1;
-  }
-  return fchmodat(AT_FDCWD, path, mode, 0);
-}
 
 namespace drupdate_test {
 namespace {
@@ -149,9 +132,9 @@ TEST_F(CopyRun, MissingDestinationFolderIsNotCreated) {
 TEST_F(CopyRun, FailedAttributeChangeStillCountsAsACopyMade) {
   MakeReadOnly(f.machine, kSource);
   ASSERT_EQ(cmd.Parse("NEW.VXD,DRIVERS,11"), 1);
-  g_refused_chmod = f.machine.Host(kTarget).native();
+  // The attribute change fails, as on a file system that refuses it.
+  f.machine.process().Faults().Fail("SetFileAttributesA", 1, ERROR_ACCESS_DENIED);
   const int done = cmd.Run(1);
-  g_refused_chmod.clear();
   EXPECT_EQ(done, 1);
   EXPECT_EQ(f.machine.ReadFile(kTarget), "new");
   EXPECT_EQ(GetFileAttributesA(kTarget), DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE});

@@ -7,6 +7,16 @@ static const char szAdapterId[] = "PCI\\VEN_102B&DEV_0519";
 static const char szPciKey[] = "Enum\\PCI\\VEN_102B&DEV_0519";
 #define HARDWARE_ID_SIZE 256
 
+// True when the value read, all of its cbValue bytes, is the adapter's identifier: its closing
+// zeros aside, no zero may stand inside it, so that a list holding the identifier and a further
+// entry does not match.
+static BOOL IsAdapterId(const char* pValue, DWORD cbValue) {
+  DWORD cch = 0;
+  while (cbValue > 0 && pValue[cbValue - 1] == '\0') --cbValue;
+  while (cch < cbValue && pValue[cch] != '\0') ++cch;
+  return cch == cbValue && lstrcmpiA(pValue, szAdapterId) == 0;
+}
+
 int FixDisplayKeys(void) {
   BOOL bFound = FALSE;
   HKEY hKey;
@@ -16,7 +26,7 @@ int FixDisplayKeys(void) {
     char szHardwareId[HARDWARE_ID_SIZE + 1] = {0};
     DWORD cbHardwareId = HARDWARE_ID_SIZE;
     if (RegQueryValueExA(hKey, szHardwareIdValue, NULL, NULL, (LPBYTE)szHardwareId, &cbHardwareId) == ERROR_SUCCESS &&
-        lstrcmpiA(szHardwareId, szAdapterId) == 0)
+        IsAdapterId(szHardwareId, cbHardwareId))
       bFound = TRUE;
     RegCloseKey(hKey);
     if (bFound) RegDeleteKeyA(HKEY_LOCAL_MACHINE, szDisplayKey);

@@ -115,6 +115,31 @@ TEST_F(Files, MoveRenamesAndRefusesToReplace) {
   EXPECT_EQ(ReadBytes(Scratch("SUB\\MOVED.TXT")), "old target");
 }
 
+TEST_F(Files, TrailingDotsAndBlanksOfTheLastNameAreDropped) {
+  // "C.TXT." names C.TXT: a rename to it makes C.TXT, and the dotted name opens that file.
+  struct Case {
+    std::string to, named;
+  } cases[] = {{"C.TXT.", "C.TXT"}, {"D.TXT. .", "D.TXT"}, {"E  ", "E"}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteBytes(Scratch("X.TMP"), c.named));
+    EXPECT_EQ(Outcome([&] { return MoveFileA(Scratch("X.TMP").c_str(), Scratch(c.to).c_str()); }), Result(TRUE, 0))
+        << c.to;
+    EXPECT_EQ(NameOnDisk(Scratch(c.named)), c.named) << c.to;
+    EXPECT_EQ(ReadBytes(Scratch(c.to)), c.named) << c.to;
+  }
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE handle = FindFirstFileA(Scratch("*").c_str(), &found);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(handle, &found));
+  FindClose(handle);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"C.TXT", "D.TXT", "E", "SOURCE.TXT", "TARGET.TXT"}));
+}
+
 TEST_F(Files, CreateDirectoryNeedsItsParent) {
   const std::string folder = Scratch("NEW");
   EXPECT_EQ(Outcome([&] { return CreateDirectoryA(folder.c_str(), nullptr); }), Result(TRUE, 0));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "scenario_support.h"
@@ -105,6 +106,17 @@ const std::string kAdapter =
     "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_102B&DEV_0519\\BUS_01&DEV_00&FUNC_00]\n\"Class\"=\"DISPLAY\"\n\n";
 const std::string kOtherPci = "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1013&DEV_00D6]\n\n";
 
+// The bytes of a text as a .reg file writes them ("41,42").
+std::string Hex(const std::string& text) {
+  std::string out;
+  char byte[4];
+  for (unsigned char c : text) {
+    std::snprintf(byte, sizeof byte, "%02x", c);
+    out += (out.empty() ? "" : ",") + std::string(byte);
+  }
+  return out;
+}
+
 std::string HardwareId(const std::string& reg_value) { return "\"HardwareID\"=" + reg_value + "\n\n"; }
 
 TEST(DispFix, RemovesTheDisplayKeyNamingTheAdapterAndTheAdapterKey) {
@@ -123,6 +135,13 @@ TEST(DispFix, RemovesTheDisplayKeyNamingTheAdapterAndTheAdapterKey) {
        false, false},
       {"followed by a further entry", kDisplay0 + HardwareId(R"("PCI\\VEN_102B&DEV_0519,*PNP0900")") + kAdapter, false,
        false},
+      {"a multi-string whose first entry is the identifier",
+       kDisplay0 + HardwareId("hex(7):" + Hex("PCI\\VEN_102B&DEV_0519") + ",00," + Hex("*PNP0900") + ",00,00") + kAdapter,
+       false, false},
+      {"a multi-string of the identifier alone",
+       kDisplay0 + HardwareId("hex(7):" + Hex("PCI\\VEN_102B&DEV_0519") + ",00,00") + kAdapter, true, true},
+      {"a string with bytes after its zero",
+       kDisplay0 + HardwareId("hex:" + Hex("PCI\\VEN_102B&DEV_0519") + ",00," + Hex("X")) + kAdapter, false, false},
       {"another adapter", kDisplay0 + HardwareId(R"("PCI\\VEN_1013&DEV_00D6")") + kAdapter, false, false},
       {"no HardwareID", kDisplay0 + "\"Class\"=\"DISPLAY\"\n\n" + kAdapter, false, false},
       {"only instance 0001 matches", kDisplay0 + HardwareId(R"("*PNP0900")") + kDisplay1 + kMatch + kAdapter, false,

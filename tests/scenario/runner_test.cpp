@@ -1,17 +1,25 @@
 // `w9x run` as a user meets it: runner errors, and the update program's whole run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "scenario_support.h"
 
 namespace scenario {
 namespace {
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 
 const char kProgram[] = "C:\\KIT\\DRUPDATE.EXE";
 const char kLauncher[] = "KVO Unity Pack for Windows(R) 98 Second Edition";
@@ -95,6 +103,142 @@ TEST(Runner, SecondCopyStartedWhileTheFirstRunsEndsAtOnce) {
   EXPECT_EQ(journal.find("MessageBoxA"), std::string::npos) << journal;
   EXPECT_EQ(m.Events("MessageBoxA").size(), 1u);
   EXPECT_FALSE(fs::exists(m.Root() / ".w9x"));
+}
+
+TEST(Runner, FailMakesTheNamedCallFailInTheProgram) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  m.Write("C:\\KIT\\DRUPDATE.INI", "[General]\r\nTarget=130\r\n\r\n[Command]\r\n0=1,NEWDRV.VXD,DRIVERS,11,0\r\n");
+  m.Write("C:\\KIT\\DRIVERS\\NEWDRV.VXD", "new driver");
+  Result r = m.Run(kProgram, {"--fast", "--answer", "OK", "--fail", "CopyFileA:0:112"});
+  auto faults = m.Events("InjectedFault");
+  auto copies = m.Events("CopyFileA");
+  ASSERT_FALSE(copies.empty()) << r.err;
+  ASSERT_EQ(faults.size(), copies.size());
+  EXPECT_EQ(faults[0]["call"], "CopyFileA");
+  EXPECT_EQ(copies[0]["result"], false);
+  EXPECT_EQ(copies[0]["error"], 112);
+  EXPECT_FALSE(m.Exists("C:\\WINDOWS\\SYSTEM\\NEWDRV.VXD"));
+  // The run names the writes that failed without the journal being read, in one line.
+  const std::string summary = "w9x: " + std::to_string(copies.size()) + (copies.size() == 1 ? " write" : " writes") +
+                              " failed: C:\\WINDOWS\\SYSTEM\\NEWDRV.VXD (disk full)";
+  EXPECT_NE(r.err.find(summary), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+TEST(Runner, AMalformedFailIsARunnerError) {
+  for (const char* fail : {"CopyFile", "CopyFileA:x", "CopyFileA:1:2:3", "CopyFileA:1:0xZZ"}) {
+    Machine m("win98se");
+    m.Write(kProgram, "MZ");
+    auto before = Snapshot(m.Root());
+    Result r = m.Run(kProgram, {"--fast", "--fail", fail});
+    EXPECT_EQ(r.exit_code, 125) << fail;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << fail << ": " << r.err;
+    EXPECT_NE(r.err.find("--fail"), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(m.Root()), before) << fail;
+  }
+}
+
+// Machine files that cannot be used: one clear line, exit 125, the machine as it was.
+TEST(Runner, UnusableMachineFilesAreRunnerErrors) {
+  struct Case {
+    std::string name;
+    std::function<void(Machine&)> prepare;
+    std::string message;  // part of the error line
+  } cases[] = {
+      {"runtime folder cannot be made", [](Machine& m) { std::ofstream(m.Root() / ".w9x") << "x"; },
+       "cannot write the machine folder"},
+      {"registry.reg is a folder",
+       [](Machine& m) {
+         fs::remove(m.Root() / "registry.reg");
+         fs::create_directory(m.Root() / "registry.reg");
+       },
+       "registry.reg is not a regular file"},
+      {"registry.reg is a pipe",
+       [](Machine& m) {
+         fs::remove(m.Root() / "registry.reg");
+         mkfifo((m.Root() / "registry.reg").c_str(), 0644);
+       },
+       "registry.reg is not a regular file"},
+      {"registry.reg links to a device",
+       [](Machine& m) {
+         fs::remove(m.Root() / "registry.reg");
+         fs::create_symlink("/dev/zero", m.Root() / "registry.reg");
+       },
+       "registry.reg is not a regular file"},
+      {"machine.ini is a folder",
+       [](Machine& m) {
+         fs::remove(m.Root() / "machine.ini");
+         fs::create_directory(m.Root() / "machine.ini");
+       },
+       "machine.ini cannot be read"},
+      {"a NUL in a value",
+       [](Machine& m) {
+         std::string ini = ReadAll(m.Root() / "machine.ini");
+         const std::size_t at = ini.find("Build=");
+         ini.replace(at, ini.find_first_of("\r\n", at) - at, std::string("Build=22\0" "22", 11));
+         std::ofstream(m.Root() / "machine.ini", std::ios::binary) << ini;
+       },
+       "got '22\\x0022'"},
+      {"attributes.ini of random bytes", [](Machine& m) { std::ofstream(m.Root() / "attributes.ini") << "\x93\xff\x01zz"; },
+       "attributes.ini: line 1:"},
+      {"attributes 0xZZ", [](Machine& m) { std::ofstream(m.Root() / "attributes.ini") << "[Attributes]\r\nC:\\A=0xZZ\r\n"; },
+       "attributes.ini: line 2:"},
+      {"attributes too large",
+       [](Machine& m) { std::ofstream(m.Root() / "attributes.ini") << "[Attributes]\r\nC:\\A=0x02\r\nC:\\B=0xFFFFFFFFFFFF\r\n"; },
+       "attributes.ini: line 3:"},
+      {"attributes -1", [](Machine& m) { std::ofstream(m.Root() / "attributes.ini") << "[Attributes]\nC:\\A=-1\n"; },
+       "attributes.ini: line 2:"},
+  };
+  for (const Case& c : cases) {
+    Machine m("win98se");
+    m.Write(kProgram, "MZ");
+    c.prepare(m);
+    auto before = Snapshot(m.Root());
+    Result r = m.Run(kProgram, {"--fast"});
+    EXPECT_EQ(r.exit_code, 125) << c.name;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
+    EXPECT_EQ(Snapshot(m.Root()), before) << c.name;
+    if (c.name.starts_with("registry.reg")) {
+      Result e = W9x({"reg", m.Root().string(), "export"});
+      EXPECT_EQ(e.exit_code, 125) << c.name;
+      EXPECT_TRUE(e.out.empty()) << c.name;
+    }
+  }
+}
+
+TEST(Runner, AMachineIniWithAByteOrderMarkIsRead) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  const std::string ini = ReadAll(m.Root() / "machine.ini");
+  std::ofstream(m.Root() / "machine.ini", std::ios::binary) << "\xEF\xBB\xBF" << ini;
+  Result r = m.Run(kProgram, {"--fast", "--answer", "OK"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+}
+
+TEST(Runner, AJournalThatCannotBeWrittenIsARunnerErrorAfterTheProgram) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  Result r = W9x({"run", m.Root().string(), "--journal", "/dev/full", "--fast", "--answer", "OK", "--", kProgram});
+  EXPECT_EQ(r.exit_code, 125);
+  EXPECT_NE(r.err.find("cannot write the journal /dev/full"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("更新処理が終了しました。"), std::string::npos);  // the program ran to its end first
+}
+
+TEST(Runner, TemporaryFilesOfKilledProcessesAreRemoved) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  for (const char* stale : {"C:\\.w9x-tmp-999999-0", "C:\\WINDOWS\\.w9x-tmp-999999-1"}) m.Write(stale, "torn");
+  m.Write("C:\\WINDOWS\\KEEP.TXT", "kept");
+  // A runtime folder that a killed run had moved aside to remove it.
+  fs::create_directories(m.Root() / ".w9x-gone-999999" / "sessions");
+  Result r = m.Run(kProgram, {"--fast", "--answer", "OK"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(fs::exists(m.Root() / ".w9x-gone-999999"));
+  EXPECT_FALSE(m.Exists("C:\\.w9x-tmp-999999-0"));
+  EXPECT_FALSE(m.Exists("C:\\WINDOWS\\.w9x-tmp-999999-1"));
+  EXPECT_TRUE(m.Exists("C:\\WINDOWS\\KEEP.TXT"));
 }
 
 }  // namespace

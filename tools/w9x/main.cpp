@@ -23,7 +23,9 @@ const char kUsage[] =
     "usage:\n"
     "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
     "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--fast] [--window TITLE]...\n"
-    "                  -- PROGRAM [ARGS...]\n"
+    "                  [--fail CALL[:N[:ERROR]]]... -- PROGRAM [ARGS...]\n"
+    "                  (--fail: the Nth call of CALL, every one when N is 0 or left out, fails with\n"
+    "                  the Windows error ERROR, by default the one of the call's usual failure)\n"
     "  w9x keys MACHINE [--json] [options] SCANCODE...\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
@@ -79,6 +81,7 @@ int Run(const std::vector<std::string>& args) {
     else if (a == "--answer" && has_value) o.answers.push_back(args[++i]);
     else if (a == "--menu" && has_value) o.menu.push_back(args[++i]);
     else if (a == "--window" && has_value) o.windows.push_back(args[++i]);
+    else if (a == "--fail" && has_value) o.faults.push_back(args[++i]);
     else if (a == "--fast") o.fast = true;
     else return Usage("run: unexpected argument '" + a + "'");
   }
@@ -97,9 +100,7 @@ int Journal(const std::vector<std::string>& args) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
   if (argc < 2) return Usage("a command is missing");
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
@@ -113,4 +114,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   return Usage("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+// Whatever goes wrong on the host (a folder that cannot be written, a file that cannot be read)
+// is a runner error of one line, never an abort.
+int main(int argc, char** argv) {
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "w9x: %s\n", e.what());
+    return kRunnerError;
+  }
 }

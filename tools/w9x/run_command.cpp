@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "machine/host_file.h"
 #include "machine/journal.h"
 #include "machine/machine.h"
 #include "machine/program_start.h"
@@ -26,36 +27,86 @@ int RunnerError(const std::string& message) {
   return kRunnerError;
 }
 
+// Temporary files of atomic writes that a killed process left behind, anywhere in the machine
+// image but its runtime folder, and runtime folders whose removal was cut short.  Only called
+// while no process runs on the machine.
+void RemoveStaleTemporaries(const fs::path& machine_root) {
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (auto it = fs::recursive_directory_iterator(machine_root, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().native();
+    if (it.depth() == 0 && name.starts_with(".w9x-gone-")) {  // a runtime folder being removed
+      stale.push_back(it->path());
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (it.depth() == 0 && name == ".w9x") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (name.starts_with(".w9x-tmp-") && it->is_regular_file(ec)) stale.push_back(it->path());
+  }
+  for (const fs::path& file : stale) fs::remove_all(file, ec);
+}
+
 // Every run on the machine holds this lock shared; the last one to end removes the runtime
-// folder.
+// folder, and the first to start removes what killed processes left.  Ok() is false (with the
+// reason in Problem()) when the runtime folder cannot be made.
 class ActiveRun {
  public:
-  explicit ActiveRun(const fs::path& runtime) : runtime_(runtime) {
+  ActiveRun(const fs::path& runtime, const fs::path& machine_root) : runtime_(runtime) {
     for (;;) {
-      fs::create_directories(runtime_ / "sessions");
+      std::error_code ec;
+      fs::create_directories(runtime_ / "sessions", ec);
+      if (ec) {
+        problem_ = ec.message();
+        return;
+      }
       fd_ = open((runtime_ / "active").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-      if (fd_ < 0) return;
+      if (fd_ < 0 && errno == ENOENT) continue;  // the last run removed the folder meanwhile
+      if (fd_ < 0) {
+        problem_ = std::strerror(errno);
+        return;
+      }
+      flock(fd_, LOCK_SH);
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {  // no other run on the machine
+        if (Current()) RemoveStaleTemporaries(machine_root);
+      }
+      // A lock that fails to become exclusive is dropped, not kept shared: take it again.  A
+      // run that ended in between may have removed the folder; Current() below sees that.
       flock(fd_, LOCK_SH);
       // A run that ended meanwhile may have removed the folder: start again on a fresh one.
-      struct stat held {}, now {};
-      if (fstat(fd_, &held) == 0 && stat((runtime_ / "active").c_str(), &now) == 0 && held.st_ino == now.st_ino) return;
+      if (Current()) return;
       close(fd_);
     }
   }
   ~ActiveRun() {
     if (fd_ < 0) return;
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      // The folder is moved aside in one step before it is emptied: a run starting meanwhile
+      // then makes a fresh one instead of having its files removed under it.
+      const fs::path gone = runtime_.parent_path() / (".w9x-gone-" + std::to_string(getpid()));
       std::error_code ec;
-      fs::remove_all(runtime_, ec);
+      fs::remove_all(rename(runtime_.c_str(), gone.c_str()) == 0 ? gone : runtime_, ec);
     }
     close(fd_);
   }
   ActiveRun(const ActiveRun&) = delete;
   ActiveRun& operator=(const ActiveRun&) = delete;
 
+  bool Ok() const { return fd_ >= 0; }
+  // True while the lock file held is the one in the runtime folder.
+  bool Current() const {
+    struct stat held {}, now {};
+    return fstat(fd_, &held) == 0 && stat((runtime_ / "active").c_str(), &now) == 0 && held.st_ino == now.st_ino;
+  }
+  const std::string& Problem() const { return problem_; }
+
  private:
   fs::path runtime_;
   int fd_ = -1;
+  std::string problem_;
 };
 
 int WaitFor(int pid) {
@@ -118,6 +169,14 @@ int Run(const RunOptions& o) {
     if (!t) return RunnerError("window title '" + title + "' has no code page 932 form");
     window_titles.push_back(*t);
   }
+  std::vector<FaultSpec> faults;
+  for (const std::string& text : o.faults) {
+    std::string problem;
+    auto spec = ParseFaultSpec(text, problem);
+    if (!spec) return RunnerError(problem);
+    faults.push_back(*spec);
+  }
+
   if (!o.journal.empty()) {
     int fd = open(o.journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return RunnerError("cannot write the journal " + o.journal.string() + ": " + std::strerror(errno));
@@ -126,16 +185,22 @@ int Run(const RunOptions& o) {
 
   const fs::path machine_root = probe->Root();
   Runtime& runtime = probe->Shared();
-  ActiveRun active(runtime.Folder());
+  ActiveRun active(runtime.Folder(), machine_root);
+  if (!active.Ok())
+    return RunnerError("cannot write the machine folder " + machine_root.string() + ": " + active.Problem());
 
   SessionSettings settings;
   settings.journal = o.journal.empty() ? fs::path() : fs::absolute(o.journal);
   settings.answers = o.answers;
   settings.menu = o.menu;
   settings.fast = o.fast;
+  settings.faults = std::move(faults);
   settings.interactive = o.answers.empty() && isatty(STDIN_FILENO);
   settings.bin_dir = fs::absolute(o.bin_dir);
   Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);
+  if (!ReadHostFile(session.File()))
+    return RunnerError("cannot write the machine folder " + machine_root.string() + ": the session file " +
+                       session.File().string() + " could not be written");
   setenv("W9X_SESSION", session.File().c_str(), 1);
 
   // The --window windows belong to the run itself, standing in for the kit's launcher.
@@ -156,6 +221,15 @@ int Run(const RunOptions& o) {
   int code = pid < 0 ? RunnerError("cannot start " + host_executable.string()) : WaitFor(pid);
   WaitForAllDescendants();
   for (std::uint32_t hwnd : windows) runtime.DestroyWindowRecord(hwnd);
+  // What a user of a dry run must see without reading the journal: the writes that failed.
+  std::vector<std::string> failed = session.FailedWrites();
+  if (!failed.empty()) {
+    std::string line = std::to_string(failed.size()) + (failed.size() == 1 ? " write" : " writes") + " failed:";
+    for (std::size_t i = 0; i < failed.size(); ++i) line += (i ? ", " : " ") + failed[i];
+    std::fprintf(stderr, "w9x: %s\n", line.c_str());
+  }
+  if (journal->Failed())
+    return RunnerError("cannot write the journal " + settings.journal.string() + ": " + journal->Problem());
   return code;
 }
 

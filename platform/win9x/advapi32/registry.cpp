@@ -125,18 +125,23 @@ nlohmann::ordered_json DataForJournal(DWORD type, std::span<const std::uint8_t> 
 
 // Runs one change under the registry lock and writes the file when it succeeded.
 template <typename Change>
-LONG Modify(Change change) {
+LONG Modify(const char* call, Change change) {
+  if (auto error = api::InjectedFault(call)) {
+    api::WriteFailed("registry.reg", *error);
+    return static_cast<LONG>(*error);
+  }
   RegistryStore::Update update(Store());
   if (!update.Ready()) return ERROR_CANTREAD;
   LONG error = change();
-  if (error == ERROR_SUCCESS && !update.Commit()) return ERROR_CANTWRITE;
+  if (error == ERROR_SUCCESS && !update.Commit()) {
+    api::WriteFailed("registry.reg", ERROR_CANTWRITE);
+    return ERROR_CANTWRITE;
+  }
   return error;
 }
 
-}  // namespace
-
-LONG WINAPI RegOpenKeyExA(HKEY h, LPCSTR sub, DWORD, REGSAM, PHKEY result) {
-  if (!result) return ERROR_INVALID_PARAMETER;
+// Opens a subkey for RegOpenKeyA and RegOpenKeyExA.
+LONG OpenSubKey(HKEY h, LPCSTR sub, PHKEY result) {
   *result = nullptr;
   Store().Refresh();  // a file that no longer reads leaves the last good tree
   KeyOf parent = Resolve(h, false);
@@ -147,8 +152,23 @@ LONG WINAPI RegOpenKeyExA(HKEY h, LPCSTR sub, DWORD, REGSAM, PHKEY result) {
   return ERROR_SUCCESS;
 }
 
+}  // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY h, LPCSTR sub, DWORD, REGSAM, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  if (auto error = api::InjectedFault("RegOpenKeyExA")) {
+    *result = nullptr;
+    return static_cast<LONG>(*error);
+  }
+  return OpenSubKey(h, sub, result);
+}
+
 LONG WINAPI RegOpenKeyA(HKEY h, LPCSTR sub, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
+  if (auto error = api::InjectedFault("RegOpenKeyA")) {
+    *result = nullptr;
+    return static_cast<LONG>(*error);
+  }
   if (!sub || !*sub) {
     // No subkey: the handle passed in is the answer.
     Store().Refresh();
@@ -157,7 +177,7 @@ LONG WINAPI RegOpenKeyA(HKEY h, LPCSTR sub, PHKEY result) {
     *result = h;
     return ERROR_SUCCESS;
   }
-  return RegOpenKeyExA(h, sub, 0, KEY_ALL_ACCESS, result);
+  return OpenSubKey(h, sub, result);
 }
 
 LONG WINAPI RegCreateKeyA(HKEY h, LPCSTR sub, PHKEY result) {
@@ -165,7 +185,7 @@ LONG WINAPI RegCreateKeyA(HKEY h, LPCSTR sub, PHKEY result) {
   *result = nullptr;
   std::shared_ptr<RegistryKey> key;
   std::string created_path;
-  LONG error = Modify([&]() -> LONG {
+  LONG error = Modify("RegCreateKeyA", [&]() -> LONG {
     KeyOf parent = Resolve(h, true);
     if (parent.error != ERROR_SUCCESS) return parent.error;
     KeyResult made = parent.key->Create(sub ? sub : "");
@@ -183,6 +203,7 @@ LONG WINAPI RegCreateKeyA(HKEY h, LPCSTR sub, PHKEY result) {
 LONG WINAPI RegEnumKeyExA(HKEY h, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD, LPSTR class_name,
                           LPDWORD class_size, PFILETIME last_write) {
   if (!name || !name_size) return ERROR_INVALID_PARAMETER;
+  if (auto error = api::InjectedFault("RegEnumKeyExA")) return static_cast<LONG>(*error);
   Store().Refresh();
   KeyOf key = Resolve(h, false);
   if (key.error == ERROR_FILE_NOT_FOUND) return ERROR_NO_MORE_ITEMS;  // no HKEY_CLASSES_ROOT yet
@@ -201,6 +222,7 @@ LONG WINAPI RegEnumKeyExA(HKEY h, DWORD index, LPSTR name, LPDWORD name_size, LP
 
 LONG WINAPI RegQueryValueExA(HKEY h, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD data_size) {
   if (data && !data_size) return ERROR_INVALID_PARAMETER;
+  if (auto error = api::InjectedFault("RegQueryValueExA")) return static_cast<LONG>(*error);
   Store().Refresh();
   KeyOf key = Resolve(h, false);
   if (key.error != ERROR_SUCCESS) return key.error;
@@ -223,7 +245,7 @@ LONG WINAPI RegSetValueExA(HKEY h, LPCSTR value_name, DWORD, DWORD type, const B
   if (!data && data_size) return ERROR_INVALID_PARAMETER;
   std::span<const std::uint8_t> bytes(data, data ? data_size : 0);
   std::string key_path;
-  LONG error = Modify([&]() -> LONG {
+  LONG error = Modify("RegSetValueExA", [&]() -> LONG {
     KeyOf key = Resolve(h, true);
     if (key.error != ERROR_SUCCESS) return key.error;
     key_path = key.key->Path();
@@ -239,7 +261,7 @@ LONG WINAPI RegSetValueExA(HKEY h, LPCSTR value_name, DWORD, DWORD type, const B
 LONG WINAPI RegDeleteKeyA(HKEY h, LPCSTR sub) {
   std::string key_path;
   // As on Windows 9x, the key goes with everything beneath it.
-  LONG error = Modify([&]() -> LONG {
+  LONG error = Modify("RegDeleteKeyA", [&]() -> LONG {
     KeyOf parent = Resolve(h, false);
     if (parent.error != ERROR_SUCCESS) return parent.error;
     key_path = Join(parent.key->Path(), sub);
@@ -251,7 +273,7 @@ LONG WINAPI RegDeleteKeyA(HKEY h, LPCSTR sub) {
 
 LONG WINAPI RegDeleteValueA(HKEY h, LPCSTR value_name) {
   std::string key_path;
-  LONG error = Modify([&]() -> LONG {
+  LONG error = Modify("RegDeleteValueA", [&]() -> LONG {
     KeyOf key = Resolve(h, false);
     if (key.error != ERROR_SUCCESS) return key.error;
     key_path = key.key->Path();

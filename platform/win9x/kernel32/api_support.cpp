@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace w9x::api {
@@ -13,6 +14,42 @@ nlohmann::ordered_json Utf8(const char* cp932) {
 
 void Record(std::string_view event, nlohmann::ordered_json fields) {
   CurrentMachine().Log().Record(event, std::move(fields));
+}
+
+std::optional<DWORD> InjectedFault(const char* call) {
+  std::optional<std::uint32_t> error = CurrentProcess().Faults().Next(call);
+  if (!error) return std::nullopt;
+  Record("InjectedFault", {{"call", call}, {"error", *error}});
+  return static_cast<DWORD>(*error);
+}
+
+constexpr DWORD kDiskFull = 112;  // ERROR_DISK_FULL
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return kDiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    default:
+      return ERROR_WRITE_FAULT;
+  }
+}
+
+void WriteFailed(const std::string& what_cp932, DWORD error) {
+  std::string reason;
+  switch (error) {
+    case kDiskFull: reason = "disk full"; break;
+    case ERROR_ACCESS_DENIED: reason = "access denied"; break;
+    case ERROR_WRITE_FAULT: reason = "write fault"; break;
+    case ERROR_CANTWRITE: reason = "cannot be written"; break;
+    default: reason = "error " + std::to_string(error); break;
+  }
+  CurrentMachine().RunSession().NoteFailedWrite(text::ToUtf8(what_cp932) + " (" + reason + ")");
 }
 
 std::optional<WinPath> ResolveArg(const char* path) {

@@ -21,6 +21,18 @@ inline std::string Utf8(const std::string& cp932) { return text::ToUtf8(cp932); 
 // Appends one event of the current process to the journal.
 void Record(std::string_view event, nlohmann::ordered_json fields);
 
+// Asks the process's fault plan whether this call of `call` (its Win32 name) must fail; when it
+// must, records the fault in the journal and gives the Windows error to fail with.  Every call
+// that can fail on Windows asks this first, before it changes anything.
+std::optional<DWORD> InjectedFault(const char* call);
+
+// The Windows error of a failed host call (errno): disk full, access denied or a write fault.
+DWORD ErrorFromErrno(int error);
+
+// Notes a write of the platform that failed (the file or key it meant to change, and the Windows
+// error) for the summary that `w9x run` prints at its end.
+void WriteFailed(const std::string& what_cp932, DWORD error);
+
 // A path as the current process means it; on failure sets the last error (invalid name, path
 // too long, no such drive) and gives nullopt.
 std::optional<WinPath> ResolveArg(const char* path);

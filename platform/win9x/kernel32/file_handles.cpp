@@ -55,6 +55,10 @@ FileObject* FileOf(HANDLE h) {
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD flags, HANDLE) {
+  if (auto error = api::InjectedFault("CreateFileA")) {
+    api::Record("CreateFileA", {{"path", api::Utf8(name)}, {"result", false}, {"error", *error}});
+    return FailHandle(*error);
+  }
   if (!name) return FailHandle(ERROR_PATH_NOT_FOUND);
   if (std::strncmp(name, "\\\\.\\", 4) == 0) {
     auto device = api::OpenDevice(name + 4);
@@ -108,6 +112,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLA
   FileObject* f = FileOf(h);
   if (done) *done = 0;
   if (!f) return Fail(ERROR_INVALID_HANDLE);
+  if (auto error = api::InjectedFault("ReadFile")) return Fail(*error);
   ssize_t n;
   do n = read(f->fd(), buffer, size);
   while (n < 0 && errno == EINTR);
@@ -120,14 +125,22 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD done, LPOVER
   FileObject* f = FileOf(h);
   if (done) *done = 0;
   if (!f) return Fail(ERROR_INVALID_HANDLE);
+  if (auto error = api::InjectedFault("WriteFile")) {
+    api::Record("WriteFile", {{"path", api::Utf8(f->path().ToString())}, {"bytes", 0}, {"result", false}, {"error", *error}});
+    api::WriteFailed(f->path().ToString(), *error);
+    return Fail(*error);
+  }
   DWORD total = 0;
   while (total < size) {
     ssize_t n = write(f->fd(), static_cast<const char*>(buffer) + total, size - total);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      const DWORD error = api::ErrorFromErrno(n < 0 ? errno : ENOSPC);
       if (done) *done = total;
-      api::Record("WriteFile", {{"path", api::Utf8(f->path().ToString())}, {"bytes", total}, {"result", false}});
-      return Fail(ERROR_WRITE_FAULT);
+      api::Record("WriteFile",
+                  {{"path", api::Utf8(f->path().ToString())}, {"bytes", total}, {"result", false}, {"error", error}});
+      api::WriteFailed(f->path().ToString(), error);
+      return Fail(error);
     }
     total += static_cast<DWORD>(n);
   }

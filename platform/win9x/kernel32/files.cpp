@@ -30,45 +30,19 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
+// A write to the disk that failed: noted for the run's summary, and the call's error.
+BOOL WriteFailure(const WinPath& path, DWORD error) {
+  api::WriteFailed(path.ToString(), error);
+  return Fail(error);
+}
+
 std::string Name(const fs::path& host) { return host.filename().native(); }
 
 // Copies the bytes of `from` into a new file `to` atomically (temporary file, then rename), with
 // the source's permission bits and modification time, as Windows keeps a copy's write time.
 bool CopyHostFile(const fs::path& from, const fs::path& to) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st {};
-  fstat(in, &st);
-  fs::path temp = to.parent_path() / (".w9x-copy-" + std::to_string(getpid()));
-  int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (out < 0) {
-    close(in);
-    return false;
-  }
-  bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      ssize_t w = write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) ok = false;
-      else done += w;
-    }
-    if (!ok) break;
-  }
-  struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ok = ok && fchmod(out, st.st_mode & 07777) == 0 && futimens(out, times) == 0;
-  ok = close(out) == 0 && ok;
-  close(in);
-  if (ok && rename(temp.c_str(), to.c_str()) == 0) return true;
-  unlink(temp.c_str());
-  return false;
+  auto temp = CopyToTemporary(from, to);
+  return temp && PutTemporaryInPlace(*temp, to);
 }
 
 // Windows wildcard match ("*" any run, "?" one character), ignoring case.
@@ -170,6 +144,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 
 BOOL WINAPI CreateDirectoryA(LPCSTR path_arg, LPSECURITY_ATTRIBUTES) {
   BOOL ok = [&] {
+    if (auto error = api::InjectedFault("CreateDirectoryA")) return Fail(*error);
     auto path = api::ResolveArg(path_arg);
     if (!path) return FALSE;
     if (api::Lookup(*path)) return Fail(ERROR_ALREADY_EXISTS);
@@ -206,6 +181,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path_arg) {
 
 BOOL WINAPI SetFileAttributesA(LPCSTR path_arg, DWORD attributes) {
   BOOL ok = [&] {
+    if (auto error = api::InjectedFault("SetFileAttributesA")) return Fail(*error);
     auto path = api::ResolveArg(path_arg);
     if (!path) return FALSE;
     auto entry = api::Lookup(*path);
@@ -217,7 +193,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path_arg, DWORD attributes) {
     if (chmod(entry->host.c_str(), mode & 07777) != 0) return Fail(ERROR_ACCESS_DENIED);
     if (!CurrentMachine().Attributes().Set(*path, entry->is_folder, attributes)) {
       chmod(entry->host.c_str(), st.st_mode & 07777);
-      return Fail(ERROR_ACCESS_DENIED);
+      return WriteFailure(*path, ERROR_ACCESS_DENIED);
     }
     return TRUE;
   }();
@@ -298,6 +274,7 @@ BOOL WINAPI CopyFileA(LPCSTR from_arg, LPCSTR to_arg, BOOL fail_if_exists) {
     auto from = api::ResolveArg(from_arg);
     auto to = api::ResolveArg(to_arg);
     if (!from || !to) return FALSE;
+    if (auto error = api::InjectedFault("CopyFileA")) return WriteFailure(*to, *error);
     auto source = api::Lookup(*from);
     if (!source || source->is_folder) return Fail(source ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
     auto target = api::Lookup(*to);
@@ -308,11 +285,24 @@ BOOL WINAPI CopyFileA(LPCSTR from_arg, LPCSTR to_arg, BOOL fail_if_exists) {
     }
     auto host = Files().Place(*to);
     if (!host) return Fail(ERROR_PATH_NOT_FOUND);
-    // The copy takes the source's attributes, read-only included.
+    // The copy takes the source's attributes, read-only included.  It is done whole or not at
+    // all: the content waits beside the destination until its attributes are stored, and the old
+    // attributes come back when it cannot be put in place.
     DWORD attributes = api::AttributesOf(*from, *source);
-    if (!CopyHostFile(source->host, *host)) return Fail(ERROR_ACCESS_DENIED);
-    Files().Added(host->parent_path(), Name(*host));
-    if (!CurrentMachine().Attributes().Set(*to, false, attributes)) return Fail(ERROR_ACCESS_DENIED);
+    auto temp = CopyToTemporary(source->host, *host);
+    if (!temp) return WriteFailure(*to, api::ErrorFromErrno(errno));
+    AttributeStore& store = CurrentMachine().Attributes();
+    const std::uint32_t old_bits = store.Get(*to, false);
+    if (!store.Set(*to, false, attributes)) {
+      unlink(temp->c_str());
+      return WriteFailure(*to, ERROR_ACCESS_DENIED);
+    }
+    if (!PutTemporaryInPlace(*temp, *host)) {
+      const DWORD error = api::ErrorFromErrno(errno);
+      store.Set(*to, false, old_bits);
+      return WriteFailure(*to, error);
+    }
+    if (!target) Files().Added(host->parent_path(), Name(*host));
     return TRUE;
   }();
   RecordResult("CopyFileA",
@@ -323,6 +313,7 @@ BOOL WINAPI CopyFileA(LPCSTR from_arg, LPCSTR to_arg, BOOL fail_if_exists) {
 
 BOOL WINAPI DeleteFileA(LPCSTR path_arg) {
   BOOL ok = [&] {
+    if (auto error = api::InjectedFault("DeleteFileA")) return Fail(*error);
     auto path = api::ResolveArg(path_arg);
     if (!path) return FALSE;
     auto entry = api::Lookup(*path);
@@ -339,6 +330,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path_arg) {
 
 BOOL WINAPI MoveFileA(LPCSTR from_arg, LPCSTR to_arg) {
   BOOL ok = [&] {
+    if (auto error = api::InjectedFault("MoveFileA")) return Fail(*error);
     auto from = api::ResolveArg(from_arg);
     auto to = api::ResolveArg(to_arg);
     if (!from || !to) return FALSE;

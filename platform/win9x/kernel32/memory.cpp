@@ -79,6 +79,7 @@ HGLOBAL HandleOf(const GlobalBlock& block, std::uintptr_t id) {
 }  // namespace
 
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
+  if (auto error = api::InjectedFault("GlobalAlloc")) return Fail<HGLOBAL>(*error, nullptr);
   if (bytes > kLargestBlock) return Fail<HGLOBAL>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
   auto block = std::make_unique<GlobalBlock>();
   block->fixed = (flags & GMEM_MOVEABLE) == 0;
@@ -91,6 +92,7 @@ HGLOBAL WINAPI GlobalReAlloc(HGLOBAL memory, SIZE_T bytes, UINT flags) {
   std::uintptr_t id = 0;
   GlobalBlock* block = BlockOf(memory, &id);
   if (!block) return Fail<HGLOBAL>(ERROR_INVALID_HANDLE, nullptr);
+  if (auto error = api::InjectedFault("GlobalReAlloc")) return Fail<HGLOBAL>(*error, nullptr);
   if (bytes > kLargestBlock) return Fail<HGLOBAL>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
   // A fixed or locked block keeps its address unless the caller lets it move.
   const bool may_move = (flags & GMEM_MOVEABLE) != 0 || (!block->fixed && block->locks == 0);

@@ -97,8 +97,11 @@ bool StartDeliverable(const WinPath& program, const std::string& executable, con
 }  // namespace
 
 UINT WINAPI WinExec(LPCSTR command_line, UINT show) {
-  std::optional<WinPath> program = command_line ? ProgramOf(command_line) : std::nullopt;
-  UINT result = kNotFound;
+  // A failed start gives its error as the result; one that does not fit below 32 reads as 0, out
+  // of resources.
+  std::optional<DWORD> fault = api::InjectedFault("WinExec");
+  std::optional<WinPath> program = command_line && !fault ? ProgramOf(command_line) : std::nullopt;
+  UINT result = fault ? (*fault < 32 ? static_cast<UINT>(*fault) : 0u) : kNotFound;
   if (program) {
     auto executable = DeliverableExecutable(program->Leaf());
     result = !executable || StartDeliverable(*program, *executable, command_line, show) ? kStarted : kCannotRun;

@@ -1,5 +1,6 @@
 // Private profile (INI) files.  Each file is parsed once and reused until it changes; writes
 // replace the file atomically.
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -41,25 +42,37 @@ std::string TrimTrailingBlanks(const char* s) {
 }
 
 // Applies `edit` to the file (an empty one when missing) and writes it when `edit` says it
-// changed something.
+// changed something.  A read-only file is refused, as Windows refuses it, and stays as it is.
 template <typename Edit>
-BOOL Modify(LPCSTR name, Edit edit) {
+BOOL Modify(const char* call, LPCSTR name, Edit edit) {
   auto file = Locate(name);
+  if (auto error = api::InjectedFault(call)) {
+    if (file) api::WriteFailed(file->path.ToString(), *error);
+    SetLastError(*error);
+    return FALSE;
+  }
   if (!file || !file->host) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
-  ProfileStore& store = CurrentMachine().Profiles();
-  const IniFile* current = store.Load(*file->host);
-  IniFile ini = current ? *current : IniFile::Parse("");
-  if (!edit(ini)) return TRUE;  // nothing to change: the file stays as it is
-  bool created = !current;
-  if (!store.Store(*file->host, std::move(ini))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+  switch (CurrentMachine().Profiles().Modify(*file->host, edit)) {
+    case ProfileStore::Change::kNone:
+    case ProfileStore::Change::kWritten:
+      return TRUE;
+    case ProfileStore::Change::kCreated:
+      CurrentMachine().Files().Added(file->host->parent_path(), file->host->filename().native());
+      return TRUE;
+    case ProfileStore::Change::kDenied:
+      break;
+    case ProfileStore::Change::kFailed: {
+      const DWORD error = api::ErrorFromErrno(errno);
+      api::WriteFailed(file->path.ToString(), error);
+      SetLastError(error);
+      return FALSE;
+    }
   }
-  if (created) CurrentMachine().Files().Added(file->host->parent_path(), file->host->filename().native());
-  return TRUE;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
 }
 
 // Hands out a list already joined the way CopyProfileList joins its items: a final NUL closes
@@ -136,7 +149,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
   if (!section) {
     SetLastError(ERROR_INVALID_PARAMETER);
   } else {
-    ok = Modify(file, [&](IniFile& ini) {
+    ok = Modify("WritePrivateProfileStringA", file, [&](IniFile& ini) {
       if (!key) return ini.DeleteSection(section);
       if (!value) return ini.DeleteKey(section, key);
       ini.Set(section, key, value);
@@ -155,7 +168,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR section, LPCSTR lines_arg, LPCSTR
   if (!section) {
     SetLastError(ERROR_INVALID_PARAMETER);
   } else {
-    ok = Modify(file, [&](IniFile& ini) {
+    ok = Modify("WritePrivateProfileSectionA", file, [&](IniFile& ini) {
       if (!lines_arg) return ini.DeleteSection(section);
       ini.ReplaceSection(section, lines);
       return true;

@@ -56,6 +56,10 @@ UINT WINAPI GetTempFileNameA(LPCSTR path_arg, LPCSTR prefix_arg, UINT unique_arg
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  if (auto error = api::InjectedFault("GetTempFileNameA")) {
+    SetLastError(*error);
+    return 0;
+  }
   const std::string_view prefix = prefix_arg ? prefix_arg : "";
   // A given number only forms the name; nothing is created or checked.
   if (unique_arg != 0) {

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   try {
     Machine machine(a.machine, std::move(session));
     Process process(a.module, a.command_line.empty() ? a.module : a.command_line, *cwd, a.show);
+    for (const FaultSpec& f : machine.RunSession().Settings().faults) process.Faults().Fail(f.call, f.nth, f.error);
     ScopedContext context(machine, process);
     machine.OpenJournal(process.Name(), process.Id());
     machine.Log().Record("ProcessStart", {{"module", text::ToUtf8(process.ModulePath())},
@@ -64,6 +65,12 @@ int main(int argc, char** argv) {
     int code = WinMain(GetModuleHandleA(nullptr), nullptr, arguments.data(), a.show);
     machine.Log().Record("ProcessExit", {{"exit_code", code}});
     machine.Shared().DestroyWindowsOf(getpid());
+    // A journal with lines missing is a runner error, said once the program has ended.
+    if (machine.Log().Failed()) {
+      std::fprintf(stderr, "w9x: cannot write the journal %s: %s\n", machine.RunSession().Settings().journal.c_str(),
+                   machine.Log().Problem().c_str());
+      return 125;
+    }
     return code;
   } catch (const MachineError& e) {
     std::fprintf(stderr, "%s: %s\n", argv[0], e.what());

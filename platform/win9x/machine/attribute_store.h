@@ -2,7 +2,9 @@
 //
 // Read-only is the owner write bit of the host file.  Hidden, system and archive live in the
 // section [Attributes] of attributes.ini beside machine.ini, one line per path whose bits differ
-// from the default (archive for a file, nothing for a folder).
+// from the default (archive for a file, nothing for a folder).  Every change is one step of the
+// profile store under the lock that the machine's processes share, so that concurrent changes of
+// different files never undo each other.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,7 @@ class AttributeStore {
 
  private:
   static std::uint32_t Default(bool is_folder) { return is_folder ? 0 : kArchive; }
+  static std::uint32_t StoredBits(const IniFile& ini, const WinPath& path, bool is_folder);
   fs::path path_;
   ProfileStore& profiles_;
 };

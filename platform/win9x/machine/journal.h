@@ -20,6 +20,10 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   bool Enabled() const { return fd_ >= 0; }
+  // True when the journal could not be opened or a line could not be written whole: the journal
+  // is then incomplete, and Problem() says why.
+  bool Failed() const { return !problem_.empty(); }
+  const std::string& Problem() const { return problem_; }
   // Adds "event", "process" and "pid" to the fields and appends the line.  Texts in the fields
   // are UTF-8.
   void Record(std::string_view event, nlohmann::ordered_json fields = nlohmann::ordered_json::object());
@@ -28,6 +32,7 @@ class Journal {
   int fd_ = -1;
   std::string process_;
   int pid_ = 0;
+  std::string problem_;
 };
 
 }  // namespace w9x

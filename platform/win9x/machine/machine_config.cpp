@@ -32,8 +32,8 @@ std::optional<std::string> Value(const IniFile& ini, std::string_view section, s
 
 [[noreturn]] void Fail(std::string_view section, std::string_view key, std::string_view what,
                        std::string_view got) {
-  throw MachineError("machine.ini: [" + std::string(section) + "] " + std::string(key) + ": " +
-                     std::string(what) + ", got '" + std::string(got) + "'");
+  throw MachineError("machine.ini: [" + PrintableText(section) + "] " + PrintableText(key) + ": " + std::string(what) +
+                     ", got '" + PrintableText(got) + "'");
 }
 
 std::uint32_t Number(const IniFile& ini, std::string_view section, std::string_view key, std::uint32_t fallback) {
@@ -63,6 +63,21 @@ bool ParseNumber(std::string_view text, std::uint32_t& value) {
   return ec == std::errc() && p == text.data() + text.size();
 }
 
+std::string PrintableText(std::string_view s) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string_view DriveTypeName(DriveType type) {
   for (auto& [name, t] : kDriveTypes)
     if (t == type) return name;
@@ -70,6 +85,7 @@ std::string_view DriveTypeName(DriveType type) {
 }
 
 MachineConfig MachineConfig::Parse(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // a UTF-8 byte-order mark
   IniFile ini = IniFile::Parse(bytes);
   MachineConfig c;
   c.platform = Number(ini, "Windows", "Platform", c.platform);

@@ -49,4 +49,8 @@ std::string_view DriveTypeName(DriveType type);
 // Decimal or 0x-hexadecimal unsigned number; false when the text is not one.
 bool ParseNumber(std::string_view text, std::uint32_t& value);
 
+// A text from a file as an error line shows it: control bytes (a NUL among them) as \xNN, so that
+// the line is neither cut nor broken.
+std::string PrintableText(std::string_view text);
+
 }  // namespace w9x

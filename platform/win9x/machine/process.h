@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "machine/fault_plan.h"
 #include "machine/win_path.h"
 
 namespace w9x {
@@ -58,6 +59,8 @@ class Process {
   void SetCurrentDir(WinPath dir) { current_dir_ = std::move(dir); }
 
   HandleTable& Handles() { return handles_; }
+  // The calls this process must fail (tests, `w9x run --fail`).
+  FaultPlan& Faults() { return faults_; }
 
  private:
   std::string module_path_;
@@ -66,6 +69,7 @@ class Process {
   int show_;
   int id_;
   HandleTable handles_;
+  FaultPlan faults_;
 };
 
 }  // namespace w9x

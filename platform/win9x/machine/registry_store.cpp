@@ -1,11 +1,20 @@
 #include "machine/registry_store.h"
 
+#include <sys/stat.h>
+
 #include "machine/machine_config.h"
 
 namespace w9x {
 
 RegistryStore::RegistryStore(fs::path file, fs::path lock_file)
     : file_(std::move(file)), lock_file_(std::move(lock_file)) {
+  // Only a missing file is an empty registry: a folder, a device or a pipe in its place is an
+  // error, and is never opened.
+  struct stat st {};
+  if (stat(file_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw MachineError(file_.filename().string() + " is not a regular file");
+  if (lstat(file_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(file_.c_str(), &st) != 0)
+    throw MachineError(file_.filename().string() + " is a link to nothing");
   if (std::optional<RegistryParseError> error = Read())
     throw MachineError(file_.filename().string() + ": " + error->Message());
 }

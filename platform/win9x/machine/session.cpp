@@ -1,5 +1,8 @@
 #include "machine/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <nlohmann/json.hpp>
 
@@ -12,6 +15,9 @@ Session Session::Create(const fs::path& file, SessionSettings settings) {
   nlohmann::json j = {{"journal", settings.journal.native()}, {"answers", settings.answers},
                       {"menu", settings.menu},                {"fast", settings.fast},
                       {"interactive", settings.interactive}, {"bin_dir", settings.bin_dir.native()}};
+  nlohmann::json faults = nlohmann::json::array();
+  for (const FaultSpec& f : settings.faults) faults.push_back({{"call", f.call}, {"nth", f.nth}, {"error", f.error}});
+  j["faults"] = std::move(faults);
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   WriteHostFileAtomically(file, j.dump());
@@ -34,6 +40,8 @@ std::optional<Session> Session::Load(const fs::path& file) {
     s.fast = j.value("fast", false);
     s.interactive = j.value("interactive", false);
     s.bin_dir = j.value("bin_dir", std::string());
+    for (const auto& f : j.value("faults", nlohmann::json::array()))
+      s.faults.push_back(FaultSpec{f.at("call").get<std::string>(), f.at("nth").get<unsigned>(), f.at("error").get<std::uint32_t>()});
     Session session(std::move(s));
     session.file_ = file;
     return session;
@@ -59,7 +67,36 @@ Session& Session::operator=(Session&& o) noexcept {
 Session::~Session() {
   if (!owner_) return;
   std::error_code ec;
-  for (const char* suffix : {"", ".answers", ".lock"}) fs::remove(file_.native() + suffix, ec);
+  for (const char* suffix : {"", ".answers", ".lock", ".failures"}) fs::remove(file_.native() + suffix, ec);
+}
+
+void Session::NoteFailedWrite(const std::string& what) {
+  if (file_.empty()) {
+    failed_writes_.push_back(what);
+    return;
+  }
+  // One line in one write on an appending descriptor: lines of processes never interleave.
+  const std::string line = what + "\n";
+  int fd = open((file_.native() + ".failures").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t n = write(fd, line.data(), line.size());
+  (void)n;
+  close(fd);
+}
+
+std::vector<std::string> Session::FailedWrites() const {
+  if (file_.empty()) return failed_writes_;
+  std::vector<std::string> out;
+  auto text = ReadHostFile(file_.native() + ".failures");
+  if (!text) return out;
+  std::string_view rest = *text;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    if (end == std::string_view::npos) end = rest.size();
+    if (end > 0) out.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return out;
 }
 
 std::optional<std::string> Session::NextAnswer() {

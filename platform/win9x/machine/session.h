@@ -1,5 +1,5 @@
 // The settings of one `w9x run`, shared by every process that the run starts: where the journal
-// goes, the buttons the user presses, the virtual clock, and where the host builds of the
+// goes, the calls that fail, the buttons the user presses, the virtual clock, and where the host builds of the
 // deliverables are.  A run writes them to MACHINE/.w9x/sessions/ and names the file in the
 // environment variable W9X_SESSION, which every process started by the run inherits.
 #pragma once
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "machine/fault_plan.h"
 
 namespace w9x {
 
@@ -20,6 +22,7 @@ struct SessionSettings {
   bool fast = false;                 // virtual clock
   bool interactive = false;          // ask the terminal user once the answers are used up
   fs::path bin_dir;                  // folder of the host builds of the deliverables
+  std::vector<FaultSpec> faults;     // calls every process of the run fails (--fail)
 };
 
 class Session {
@@ -41,11 +44,18 @@ class Session {
   // The next button of --answer, shared by all processes of the run; nullopt when used up.
   std::optional<std::string> NextAnswer();
 
+  // Notes a platform write that failed ("C:\WINDOWS\WININIT.INI (disk full)", UTF-8), for the
+  // summary the run prints at its end; shared by all processes of the run.
+  void NoteFailedWrite(const std::string& what);
+  // The failed writes noted so far by every process of the run, in order.
+  std::vector<std::string> FailedWrites() const;
+
  private:
   SessionSettings settings_;
   fs::path file_;
   bool owner_ = false;
   std::size_t answer_pos_ = 0;  // used when there is no file
+  std::vector<std::string> failed_writes_;  // used when there is no file
 };
 
 }  // namespace w9x

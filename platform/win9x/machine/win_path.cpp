@@ -49,6 +49,14 @@ bool IsValidName(std::string_view name) {
 
 namespace {
 
+// The last name of a path without its trailing dots and blanks, which Windows drops ("C.TXT."
+// names C.TXT).  "." and ".." stay as they are.
+std::string_view WithoutTrailingDots(std::string_view name) {
+  if (name == "." || name == "..") return name;
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+  return name;
+}
+
 // Splits at "\" and "/" (never inside a double-byte character) and applies "." and "..".
 bool AppendParts(std::vector<std::string>& parts, std::string_view rest) {
   std::size_t start = 0;
@@ -56,6 +64,7 @@ bool AppendParts(std::vector<std::string>& parts, std::string_view rest) {
     bool end = i == rest.size();
     if (end || rest[i] == '\\' || rest[i] == '/') {
       std::string_view name = rest.substr(start, i - start);
+      if (end) name = WithoutTrailingDots(name);
       if (name == "..") {
         if (!parts.empty()) parts.pop_back();
       } else if (!name.empty() && name != ".") {

@@ -29,9 +29,10 @@ inline constexpr std::size_t kMaxPathLength = 259;
 
 // Resolves `path` as a process whose current folder is `cwd` (a full path) sees it: "C:\x",
 // "\x" (on the current drive), "C:x" and "x" (relative to the current folder), "/" as a
-// separator, "." and "..".  Separators are found double-byte aware.  Gives nullopt for an empty
-// path, UNC and device paths, a bad drive letter, names with characters Windows forbids, and
-// results longer than kMaxPathLength.
+// separator, "." and "..".  Trailing dots and blanks of the last name are dropped, as Windows
+// drops them ("C:\A\B.TXT." is "C:\A\B.TXT").  Separators are found double-byte aware.  Gives
+// nullopt for an empty path, UNC and device paths, a bad drive letter, names with characters
+// Windows forbids, and results longer than kMaxPathLength.
 std::optional<WinPath> ResolvePath(const WinPath& cwd, std::string_view path);
 
 // Parses a full path ("C:\..."), nullopt when it is not one.

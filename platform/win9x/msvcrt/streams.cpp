@@ -61,7 +61,7 @@ class Stream {
       ssize_t w = write(fd_, bytes.data() + done, bytes.size() - done);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) {
-        failed_ = true;
+        Failed(w < 0 ? errno : ENOSPC);
         return 0;
       }
       done += static_cast<std::size_t>(w);
@@ -72,10 +72,16 @@ class Stream {
 
   // 0, or -1 when a write or the close failed.
   int Close() {
-    if (close(fd_) != 0 && writing_) failed_ = true;
+    if (close(fd_) != 0 && writing_) Failed(errno);
     fd_ = -1;
-    if (writing_ && HasContext())
-      api::Record("fclose", {{"path", api::Utf8(name_)}, {"bytes", written_}, {"result", !failed_}});
+    if (writing_ && HasContext()) {
+      nlohmann::ordered_json fields = {{"path", api::Utf8(name_)}, {"bytes", written_}, {"result", !failed_}};
+      if (failed_) {
+        fields["error"] = api::ErrorFromErrno(error_);
+        api::WriteFailed(name_, api::ErrorFromErrno(error_));
+      }
+      api::Record("fclose", std::move(fields));
+    }
     return writing_ && failed_ ? -1 : 0;
   }
 
@@ -96,6 +102,11 @@ class Stream {
   }
   // The next byte of the file, -1 at its end.
   int Next() { return Fill() ? static_cast<unsigned char>(raw_[pos_++]) : -1; }
+  // Keeps the first failure's errno: the one the journal reports.
+  void Failed(int error) {
+    if (!failed_) error_ = error;
+    failed_ = true;
+  }
   int Peek() { return Fill() ? static_cast<unsigned char>(raw_[pos_]) : -1; }
 
   int fd_;
@@ -106,6 +117,7 @@ class Stream {
   std::size_t pos_ = 0, end_ = 0;
   bool ended_ = false;
   bool failed_ = false;
+  int error_ = 0;  // errno of the first failure
   std::uint64_t written_ = 0;
 };
 
@@ -164,7 +176,10 @@ FILE* w9x_fopen(const char* name, const char* mode) {
     }
     text = *m == 't';
   }
-  int fd = OpenFile(name, writing);
+  // An injected failure is a refused open: EACCES, with the Windows error as the last error.
+  std::optional<DWORD> fault = api::InjectedFault("fopen");
+  int fd = fault ? Fail(EACCES) : OpenFile(name, writing);
+  if (fault) SetLastError(*fault);
   if (writing) api::Record("fopen", {{"path", api::Utf8(name)}, {"mode", mode}, {"result", fd >= 0}});
   if (fd < 0) return nullptr;
   auto stream = std::make_unique<Stream>(fd, text, writing, name);

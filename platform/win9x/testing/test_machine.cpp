@@ -33,6 +33,7 @@ TestMachine::TestMachine(TestMachineOptions options) : options_(std::move(option
   if (options_.session.bin_dir.empty()) options_.session.bin_dir = W9X_BIN_DIR;
   if (options_.journal) options_.session.journal = root_.native() + ".journal";
   process_ = std::make_unique<Process>(options_.module_path, options_.module_path, module->Parent());
+  for (const FaultSpec& f : options_.session.faults) process_->Faults().Fail(f.call, f.nth, f.error);
   Reload();
 }
 
