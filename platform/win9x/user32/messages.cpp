@@ -81,6 +81,8 @@ bool NextMessage(HWND filter, MSG& out, const std::shared_ptr<Window>& dialog) {
       case ThreadQueue::Result::kQuit:
         return false;
       case ThreadQueue::Result::kMessage:
+        // WM_QUIT ends the loop also when it was posted to a window (PostMessageA).
+        if (out.message == WM_QUIT) return false;
         if (out.message == WM_TIMER)
           api::Record("WM_TIMER", {{"hwnd", IdOf(out.hwnd)}, {"id", static_cast<std::uint64_t>(out.wParam)},
                                    {"at", CurrentMachine().Time().Elapsed()}});

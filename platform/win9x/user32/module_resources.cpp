@@ -2,6 +2,7 @@
 // from (resource_model.h).
 #include <cstring>
 
+#include "user32/resources.h"
 #include "user32/user_state.h"
 
 namespace w9x::user32 {
@@ -48,9 +49,88 @@ bool ResourceSet::HasIconGroup(const ResourceId& id) const {
   return false;
 }
 
+namespace {
+
+// The resources compiled from the program's script and carried by its host build.
+class ProgramResourceFile : public ModuleResources {
+ public:
+  std::optional<std::string> String(UINT id) const override {
+    auto s = w9x::ProgramResources().String(id);
+    if (s && s->empty()) return std::nullopt;  // an id the block lacks
+    return s;
+  }
+  std::optional<MenuTemplate> Menu(const ResourceId& id) const override {
+    auto m = w9x::ProgramResources().Menu(Their(id));
+    if (!m) return std::nullopt;
+    return Items(m->items);
+  }
+  std::optional<std::vector<AcceleratorEntry>> Accelerators(const ResourceId& id) const override {
+    auto table = w9x::ProgramResources().Accelerators(Their(id));
+    if (!table) return std::nullopt;
+    std::vector<AcceleratorEntry> out;
+    for (const w9x::Accelerator& a : *table) out.push_back({static_cast<BYTE>(a.flags), a.key, a.command});
+    return out;
+  }
+  std::optional<DialogTemplate> Dialog(const ResourceId& id) const override {
+    auto d = w9x::ProgramResources().Dialog(Their(id));
+    if (!d) return std::nullopt;
+    DialogTemplate t;
+    t.style = d->style;
+    t.ex_style = d->ex_style;
+    t.x = d->x;
+    t.y = d->y;
+    t.cx = d->cx;
+    t.cy = d->cy;
+    t.title = d->title;
+    t.point_size = d->font_size;
+    t.font = d->font_name;
+    for (const w9x::DialogItem& i : d->items) {
+      DialogItemTemplate item;
+      item.style = i.style;
+      item.ex_style = i.ex_style;
+      item.x = i.x;
+      item.y = i.y;
+      item.cx = i.cx;
+      item.cy = i.cy;
+      item.id = i.id;
+      switch (i.KnownClass().value_or(0)) {
+        case w9x::kButtonClass: item.class_name = "BUTTON"; break;
+        case w9x::kEditClass: item.class_name = "EDIT"; break;
+        case w9x::kStaticClass: item.class_name = "STATIC"; break;
+        case w9x::kListBoxClass: item.class_name = "LISTBOX"; break;
+        case w9x::kScrollBarClass: item.class_name = "SCROLLBAR"; break;
+        case w9x::kComboBoxClass: item.class_name = "COMBOBOX"; break;
+        default: item.class_name = text::Upper(i.window_class.name);
+      }
+      if (!i.text.ordinal) item.text = i.text.name;
+      t.items.push_back(std::move(item));
+    }
+    return t;
+  }
+  bool HasIconGroup(const ResourceId& id) const override {
+    return w9x::ProgramResources().IconGroupOf(Their(id)).has_value();
+  }
+
+ private:
+  static w9x::ResourceId Their(const ResourceId& id) {
+    return id.is_number ? w9x::ResourceId::Ordinal(id.number) : w9x::ResourceId::Name(id.name);
+  }
+  static MenuTemplate Items(const std::vector<w9x::MenuItem>& items) {
+    MenuTemplate out;
+    for (const w9x::MenuItem& i : items) out.push_back({i.id, i.text, i.flags, Items(i.items)});
+    return out;
+  }
+};
+
+}  // namespace
+
 void SetModuleResources(std::shared_ptr<const ModuleResources> resources) { User().resources = std::move(resources); }
 
-std::shared_ptr<const ModuleResources> CurrentModuleResources() { return User().resources; }
+std::shared_ptr<const ModuleResources> CurrentModuleResources() {
+  if (auto own = User().resources) return own;
+  static const auto program = std::make_shared<ProgramResourceFile>();
+  return program;
+}
 
 }  // namespace w9x::user32
 
