@@ -1,0 +1,112 @@
+// Strings, icons and cursors of a program's module, and the model its menus and dialogs come
+// from (resource_model.h).
+#include <cstring>
+
+#include "user32/user_state.h"
+
+namespace w9x::user32 {
+
+ResourceId ResourceId::Of(LPCSTR name_or_number) {
+  if (IS_INTRESOURCE(name_or_number)) return Number(static_cast<WORD>(reinterpret_cast<std::uintptr_t>(name_or_number)));
+  std::string name = name_or_number;
+  // "#123" names the number 123, as the resource functions take it.
+  if (name.size() > 1 && name[0] == '#' && name.find_first_not_of("0123456789", 1) == std::string::npos && name.size() < 7) {
+    unsigned long n = std::stoul(name.substr(1));
+    if (n <= 0xFFFF) return Number(static_cast<WORD>(n));
+  }
+  return Name(name);
+}
+
+ResourceId ResourceId::Name(const std::string& name) { return {false, 0, text::Upper(name)}; }
+
+std::string ResourceId::ToString() const { return is_number ? std::to_string(number) : text::ToUtf8(name); }
+
+namespace {
+
+template <typename T>
+std::optional<T> FindIn(const std::vector<std::pair<ResourceId, T>>& list, const ResourceId& id) {
+  for (auto& [key, value] : list)
+    if (key == id) return value;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> ResourceSet::String(UINT id) const {
+  for (auto& [key, value] : strings)
+    if (key == id) return value;
+  return std::nullopt;
+}
+std::optional<MenuTemplate> ResourceSet::Menu(const ResourceId& id) const { return FindIn(menus, id); }
+std::optional<std::vector<AcceleratorEntry>> ResourceSet::Accelerators(const ResourceId& id) const {
+  return FindIn(accelerators, id);
+}
+std::optional<DialogTemplate> ResourceSet::Dialog(const ResourceId& id) const { return FindIn(dialogs, id); }
+bool ResourceSet::HasIconGroup(const ResourceId& id) const {
+  for (auto& key : icon_groups)
+    if (key == id) return true;
+  return false;
+}
+
+void SetModuleResources(std::shared_ptr<const ModuleResources> resources) { User().resources = std::move(resources); }
+
+std::shared_ptr<const ModuleResources> CurrentModuleResources() { return User().resources; }
+
+}  // namespace w9x::user32
+
+using namespace w9x;
+using namespace w9x::user32;
+
+namespace {
+
+// System icons and cursors have fixed handles: 0x10000 plus their id.
+HICON SystemIcon(WORD id) { return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x10000 + id)); }
+
+}  // namespace
+
+int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
+  auto resources = CurrentModuleResources();
+  auto s = resources ? resources->String(id) : std::nullopt;
+  if (!buffer || size <= 0) return 0;
+  if (!s) {
+    buffer[0] = '\0';
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return 0;
+  }
+  // Cut to the buffer without splitting a double-byte character.
+  std::size_t n = 0;
+  while (n < s->size()) {
+    std::size_t step = text::CharLength(*s, n);
+    if (n + step > static_cast<std::size_t>(size - 1)) break;
+    n += step;
+  }
+  std::memcpy(buffer, s->data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+  const ResourceId id = ResourceId::Of(name);
+  if (!instance) {
+    if (id.is_number && id.number >= 32512 && id.number <= 32517) return SystemIcon(id.number);
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  auto resources = CurrentModuleResources();
+  if (!resources || !resources->HasIconGroup(id)) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  // One handle per icon group name.
+  std::uintptr_t h = 0x20000;
+  for (char c : id.ToString()) h = (h * 31 + static_cast<unsigned char>(c)) & 0xFFFF;
+  return reinterpret_cast<HICON>(0x20000 + h);
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+  const ResourceId id = ResourceId::Of(name);
+  if (!instance && id.is_number && id.number >= 32512 && id.number <= 32651)
+    return reinterpret_cast<HCURSOR>(static_cast<std::uintptr_t>(0x18000 + id.number));
+  SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  return nullptr;
+}
