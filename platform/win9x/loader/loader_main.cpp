@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "loader/terminal_hook.h"
 #include "machine/context.h"
 #include "machine/text.h"
+#include "user32/terminal_front_end.h"
 #include "user32/user_input.h"
 #include "user32/user_state.h"
 
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     machine.OpenJournal(process.Name(), process.Id());
     machine.Shared().RegisterProcess(process.Id(), process.Name());
     user32::SetStartNotification(start_fd);
-    if (machine.RunSession().Settings().interactive) InstallTerminalFrontEnd();
+    if (machine.RunSession().Settings().interactive) user32::InstallTerminalFrontEnd();
     machine.Log().Record("ProcessStart", {{"module", text::ToUtf8(process.ModulePath())},
                                           {"command_line", text::ToUtf8(process.CommandLine())},
                                           {"current_dir", text::ToUtf8(cwd->ToString())},

@@ -25,7 +25,7 @@ terminal::DialogView DialogOf(const DialogTemplate& t) {
   for (const DialogItem& item : t.items) {
     if (item.KnownClass() == kStaticClass) {
       if ((item.style & 0x1F) == 3)  // SS_ICON
-        view.icon = "!";
+        view.icon.assign(1, '!');  // the icon it gets at run time
       else
         view.texts.push_back(Utf8(item.text.name));
     } else if (item.KnownClass() == kButtonClass && (item.style & 0xF) <= 1) {

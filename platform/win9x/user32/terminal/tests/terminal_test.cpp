@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "terminal_session.h"
 #include "user32/terminal/terminal_ui.h"
 
 namespace w9x::terminal {
@@ -177,58 +178,19 @@ TEST(TerminalMenuKeys, GrayedItemsAndSeparatorsAreNotChosen) {
 
 // ---- on a terminal -------------------------------------------------------------------------
 
-namespace fs = std::filesystem;
+using scenario::TerminalSession;
 
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    std::array<char, 4096> buf;
-    while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
-    pclose(p);
-  }
-  return out;
-}
-
-// The probe in a tmux session of its own (its own server socket), 100 x 30.
-class TmuxProbe {
+// The probe in a terminal; its result file, one line per event.
+class TmuxProbe : public TerminalSession {
  public:
-  TmuxProbe(const std::string& mode, const std::string& name) {
-    dir_ = fs::temp_directory_path() / ("w9x-terminal-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
-    result_ = dir_ / "result";
-    socket_ = (dir_ / "tmux").native();
-    const std::string cmd = "env LC_ALL=C.UTF-8 TERM=xterm-256color " + std::string(W9X_TERMINAL_PROBE) + " " +
-                            result_.native() + " " + mode + " \"" + name + "\"";
-    Tmux("new-session -d -x 100 -y 30 '" + cmd + "; sleep 30'");
-  }
-  ~TmuxProbe() {
-    Tmux("kill-server");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  TmuxProbe(const std::string& mode, const std::string& name)
+      : TerminalSession(std::string(W9X_TERMINAL_PROBE) + " result " + mode + " \"" + name + "\"") {}
 
-  std::string Tmux(const std::string& args) const { return Run("tmux -S " + socket_ + " " + args + " 2>&1"); }
-  std::string Screen(bool attributes = false) const {
-    return Tmux(std::string("capture-pane -p") + (attributes ? " -e" : "") + " -t 0");
-  }
-  void Keys(const std::string& keys) const { Tmux("send-keys -t 0 " + keys); }
-
-  // Waits until the screen holds `text` (or shows no longer holds it); the screen at the end.
-  std::string WaitFor(const std::string& text, bool present = true) const {
-    std::string screen;
-    for (int i = 0; i < 100; ++i) {
-      screen = Screen();
-      if ((screen.find(text) != std::string::npos) == present) return screen;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ADD_FAILURE() << "screen " << (present ? "never shows " : "keeps ") << text << ":\n" << screen;
-    return screen;
-  }
   // The result file once it has `lines` lines.
   std::string Result(std::size_t lines) const {
     std::string text;
     for (int i = 0; i < 100; ++i) {
-      std::ifstream in(result_);
+      std::ifstream in(Dir() / "result");
       std::stringstream ss;
       ss << in.rdbuf();
       text = ss.str();
@@ -237,20 +199,9 @@ class TmuxProbe {
     }
     return text;
   }
-
- private:
-  static inline int counter_ = 0;
-  fs::path dir_, result_;
-  std::string socket_;
 };
 
-// The line of the screen that holds `text`.
-std::string LineWith(const std::string& screen, const std::string& text) {
-  std::istringstream in(screen);
-  for (std::string line; std::getline(in, line);)
-    if (line.find(text) != std::string::npos) return line;
-  return {};
-}
+std::string LineWith(const std::string& screen, const std::string& text) { return TerminalSession::LineWith(screen, text); }
 
 TEST(TerminalScreen, DialogShowsTitleTextsIconAndButtons) {
   TmuxProbe probe("dialog", "#1000");
