@@ -114,13 +114,24 @@ DIALOG_1001=("-1${TAB}Static${TAB}Windows を終了します。"
              "-1${TAB}Static${TAB}Windows を終了したくない場合は[キャンセル]ボタンを押してください。"
              "1100${TAB}Static${TAB}" "1${TAB}Button${TAB}はい" "7${TAB}Button${TAB}いいえ" "2${TAB}Button${TAB}キャンセル")
 
-echo "--- plain start, no [PowerOff] section: the query dialog 1000"
+echo "--- setup: the settings window with its menu open (screenshot)"
 set_poweroff
+start_talmorix setup
+check "the settings window appears" ui wait "$MAIN" 30
+ui openmenu "$MAIN" s
+shoot talmorix-settings-menu "$MAIN" 300 250
+check "Escape closes the menu (twice: the pop-up, then the menu bar)" ui key "$MAIN" ESC
+ui key "$MAIN" ESC
+sleep 1
+ui menu "$MAIN" 109
+check "Exit (109) ends the program with 0" exits_with_0 30 "$program"
+
+echo "--- plain start, no [PowerOff] section: the query dialog 1000"
 start_observer Observer1
 start_talmorix
 check "the query dialog appears" ui wait "$QUERY" 30
 check "it shows the texts and buttons of dialog 1000" controls_are "${DIALOG_1000[@]}"
-shoot dialog-1000 "$QUERY"
+shoot talmorix-dialog-1000 "$QUERY"
 check "キャンセル (id 2) is pressed" ui click "$QUERY" 2
 check "the program ends with 0" exits_with_0 30 "$program"
 sleep 1
@@ -150,7 +161,7 @@ start_observer Observer2
 start_talmorix
 check "the query dialog appears" ui wait "$QUERY" 30
 check "it shows the texts and buttons of dialog 1001" controls_are "${DIALOG_1001[@]}"
-shoot dialog-1001 "$QUERY"
+shoot talmorix-dialog-1001 "$QUERY"
 check "いいえ (id 7) is pressed" ui click "$QUERY" 7
 check "the program ends with 0" exits_with_0 30 "$program"
 check "the observer was asked: a shutdown without EWX_FORCE" eventually 10 queried
@@ -175,9 +186,24 @@ check "it showed no dialog" [ "$(ui count "$QUERY")" = 0 ]
 # ENDSESSION_LOGOFF: only the question itself is checked.)
 check "the observer was asked to end the session" eventually 10 queried
 
+echo "--- Wait=0: the query comes while the main window is being made"
+set_poweroff 'Wait=0'
+start_observer Observer5
+start_talmorix
+check "the query dialog appears" ui wait "$QUERY" 30
+check "キャンセル (id 2) is pressed" ui click "$QUERY" 2
+check "the program ends with 0" exits_with_0 30 "$program"
+sleep 1
+check "no shutdown was asked" not_queried
+start_talmorix
+check "the query dialog appears again" ui wait "$QUERY" 30
+check "OK (id 1) is pressed" ui click "$QUERY" 1
+check "the program ends with 0" exits_with_0 30 "$program"
+check "the observer was asked" eventually 10 queried
+
 echo "--- setup: the settings window, its menu and Save"
 set_poweroff 'Wait=2500' 'QueryUser=no'
-start_observer Observer5
+start_observer Observer6
 start_talmorix setup
 first=$program
 check "the settings window appears" ui wait "$MAIN" 30
@@ -214,14 +240,7 @@ ui menu "$MAIN" 109
 check "Exit (109), chosen while hidden, ends the first instance with 0" exits_with_0 30 "$first"
 check "still no shutdown was asked" not_queried
 
-echo "--- the settings window with its menu open (screenshot)"
-start_talmorix setup
-if ui wait "$MAIN" 30; then
-  ui openmenu "$MAIN" s
-  shoot settings-menu "$MAIN" 300 250
-fi
-
-for shot in dialog-1000 dialog-1001 settings-menu; do
+for shot in talmorix-dialog-1000 talmorix-dialog-1001 talmorix-settings-menu; do
   check "screenshot $shot.png taken" [ -s "$shots/$shot.png" ]
 done
 wine_finish
