@@ -231,8 +231,8 @@ check "it showed no query dialog" [ "$(ui count "$QUERY")" = 0 ]
 sleep 1
 check "no shutdown was asked" not_queried
 check "the first instance still runs" running "$first"
-start_talmorix setup
-check "a setup start ends with 0" exits_with_0 30 "$program"
+start_talmorix SETUP
+check "a setup start (in capitals) ends with 0" exits_with_0 30 "$program"
 check "  and shows the hidden window again" eventually 10 [ "$(ui visible "$MAIN")" = visible ]
 check "Escape hides the settings window" ui key "$MAIN" ESC
 check "  (hidden)" eventually 10 [ "$(ui visible "$MAIN")" = hidden ]
