@@ -20,7 +20,9 @@ function(kit_add_deliverable)
     # The C runtime's stdio.h and io.h open the machine's files; only the program's own sources see them.
     target_include_directories(${D_NAME}_program BEFORE PRIVATE ${PROJECT_SOURCE_DIR}/platform/win9x/msvcrt/include)
     add_executable(${D_NAME} ${D_ENTRY})
-    target_link_libraries(${D_NAME} PRIVATE ${D_NAME}_program w9x_loader)
+    # The loader comes first: a program whose WinMain lives in its library (ENTRY no_entry.cpp)
+    # has it taken from the library only once the loader's main asks for it.
+    target_link_libraries(${D_NAME} PRIVATE w9x_loader ${D_NAME}_program)
     if(D_RC)
       kit_embed_resources(${D_NAME}_program ${CMAKE_CURRENT_SOURCE_DIR}/${D_RC})
     endif()

@@ -67,7 +67,7 @@ void WritePowerOff(const TestMachine& m, const std::string& body) {
   m.WriteFile(kSystemIni, "[boot]\r\nshell=Explorer.exe\r\n\r\n[PowerOff]\r\n" + body);
 }
 
-int Run(const char* command_line) {
+int StartProgram(const char* command_line) {
   ResetProgram();
   std::string line = command_line;
   return WinMain(GetModuleHandleA(nullptr), nullptr, line.data(), SW_SHOWNORMAL);
@@ -214,7 +214,7 @@ std::vector<nlohmann::json> ExitCalls(const TestMachine& m) { return m.Events("E
 TEST(Start, WaitMinusOneStartsWhenTheLoopRuns) {
   TestMachine m(Options());
   WritePowerOff(m, "QueryUser=No\r\n");
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(StartProgram(""), 0);
   auto names = EventNames(m);
   ASSERT_EQ(ExitCalls(m).size(), 1u);
   EXPECT_EQ(ExitCalls(m)[0]["flags"], 9);
@@ -225,7 +225,7 @@ TEST(Start, WaitMinusOneStartsWhenTheLoopRuns) {
 TEST(Start, WaitZeroStartsInsideWindowCreation) {
   TestMachine m(Options());
   WritePowerOff(m, "QueryUser=No\r\nWait=0\r\n");
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(StartProgram(""), 0);
   auto names = EventNames(m);
   // The thread starts before CreateWindowExA has returned, so before the window is shown.
   EXPECT_LT(IndexOf(names, "CreateThread"), IndexOf(names, "ShowWindow"));
@@ -235,7 +235,7 @@ TEST(Start, WaitZeroStartsInsideWindowCreation) {
 TEST(Start, PositiveWaitStartsWhenTheTimerComes) {
   TestMachine m(Options());
   WritePowerOff(m, "QueryUser=No\r\nWait=4000\r\n");
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(StartProgram(""), 0);
   auto timers = m.Events("SetTimer");
   auto ticks = m.Events("WM_TIMER");
   ASSERT_EQ(timers.size(), 1u);
@@ -265,7 +265,7 @@ TEST_P(QueryDialogTest, ButtonDecides) {
   const DialogCase& c = GetParam();
   TestMachine m(Options({c.answer}));
   WritePowerOff(m, c.section);
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(StartProgram(""), 0);
   auto dialogs = m.Events("DialogBoxParamA");
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0]["template"], std::to_string(c.template_id));
@@ -296,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(QueryDialog, ShowsTheTextsOfTheTemplates) {
   TestMachine m(Options({"CANCEL"}));
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(StartProgram(""), 0);
   auto dialogs = m.Events("DialogBoxParamA");
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0]["title"], "Windows の終了");
@@ -326,7 +326,7 @@ TEST_P(DialogPlacementTest, CentredOnTheDesktopAndTopmost) {
   std::fclose(f);
   m.Reload();
   WritePowerOff(m, c.section);
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(StartProgram(""), 0);
   auto moves = m.Events("SetWindowPos");
   ASSERT_EQ(moves.size(), 1u);
   EXPECT_EQ(moves[0]["x"], c.x);
@@ -345,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DialogPlacementTest,
 
 TEST(SettingsWindow, MenuCommandsChangeAndSaveTheSettings) {
   TestMachine m(Options({}, {"menu:103", "menu:106", "menu:102", "menu:101", "menu:109"}));
-  EXPECT_EQ(Run("setup"), 0);
+  EXPECT_EQ(StartProgram("setup"), 0);
   EXPECT_EQ(PowerOff(m), (Section{{"QueryUser", "No"}, {"UserSet", "Yes"}, {"LOGOFF", "No"}, {"SHUTDOWN", "No"},
                                   {"REBOOT", "No"}, {"FORCE", "Yes"}, {"POWEROFF", "No"}}));
   EXPECT_TRUE(ExitCalls(m).empty());  // no menu command shuts down
@@ -357,7 +357,7 @@ TEST(SettingsWindow, MenuCommandsChangeAndSaveTheSettings) {
 
 TEST(SettingsWindow, EscapeHidesAndTheUserClosesTheHiddenProgram) {
   TestMachine m(Options({}, {"key:ESC"}));
-  EXPECT_EQ(Run("setup"), 0);
+  EXPECT_EQ(StartProgram("setup"), 0);
   auto shows = m.Events("ShowWindow");
   ASSERT_GE(shows.size(), 2u);
   EXPECT_EQ(shows[1]["visible"], false);
@@ -368,7 +368,7 @@ TEST(SettingsWindow, EscapeHidesAndTheUserClosesTheHiddenProgram) {
 
 TEST(SettingsWindow, WithNoInputTheUserPressesAltF4) {
   TestMachine m(Options());
-  EXPECT_EQ(Run("setup"), 0);
+  EXPECT_EQ(StartProgram("setup"), 0);
   auto closes = m.Events("UserClose");
   ASSERT_EQ(closes.size(), 1u);
   EXPECT_EQ(closes[0]["how"], "ALT+F4");
@@ -410,7 +410,7 @@ TEST_P(SecondInstanceTest, OnlyShowsOrHidesTheFirst) {
   w9x::WindowRecord r{.title = "TALMORIX.EXE", .class_name = "TALMORIX", .visible = GetParam().visible_before,
                       .host_pid = first.pid(), .owner = "TALMORIX.EXE"};
   const std::uint32_t hwnd = m.machine().Shared().CreateWindowRecord(r);
-  EXPECT_EQ(Run(GetParam().command_line), 0);
+  EXPECT_EQ(StartProgram(GetParam().command_line), 0);
   EXPECT_EQ(m.machine().Shared().ReadWindow(hwnd)->visible, GetParam().visible_after);
   EXPECT_TRUE(m.Events("CreateWindowExA").empty());
   EXPECT_TRUE(ExitCalls(m).empty());

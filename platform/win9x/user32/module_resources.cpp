@@ -166,7 +166,7 @@ int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
-  const ResourceId id = ResourceId::Of(name);
+  const user32::ResourceId id = user32::ResourceId::Of(name);
   if (!instance) {
     if (id.is_number && id.number >= 32512 && id.number <= 32517) return SystemIcon(id.number);
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -184,7 +184,7 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
-  const ResourceId id = ResourceId::Of(name);
+  const user32::ResourceId id = user32::ResourceId::Of(name);
   if (!instance && id.is_number && id.number >= 32512 && id.number <= 32651)
     return reinterpret_cast<HCURSOR>(static_cast<std::uintptr_t>(0x18000 + id.number));
   SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
