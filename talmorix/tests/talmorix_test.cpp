@@ -248,6 +248,22 @@ TEST(Start, PositiveWaitStartsWhenTheTimerComes) {
   EXPECT_EQ(ExitCalls(m).size(), 1u);
 }
 
+// Without its shutdown thread the hidden program would wait for ever: it ends, without a shutdown.
+TEST(Start, AShutdownThreadThatCannotBeMadeEndsTheProgram) {
+  for (const char* section : {"QueryUser=No\r\n", "QueryUser=No\r\nWait=0\r\n", ""}) {
+    TestMachine m(Options({"OK"}));
+    WritePowerOff(m, section);
+    m.process().Faults().Fail("CreateThread", 0, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(StartProgram(""), 0) << section;
+    EXPECT_EQ(m.Events("InjectedFault").size(), 1u) << section;
+    EXPECT_TRUE(ExitCalls(m).empty()) << section;
+    std::size_t main_destroyed = 0;
+    for (auto& e : m.Events("DestroyWindow")) main_destroyed += e["title"] == "TALMORIX.EXE";
+    EXPECT_EQ(main_destroyed, 1u) << section;
+    EXPECT_TRUE(m.Events("UserClose").empty()) << "ended by itself, not closed by the user: " << section;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The query dialogs
 

@@ -100,10 +100,24 @@ TEST(TalmorixRun, ASettingsWindowLeftAloneIsClosedByTheUser) {
   EXPECT_TRUE(m.Events("ExitWindowsEx").empty());
 }
 
+// The shutdown thread cannot be made: the program ends by itself with 0 and nothing is shut down.
+TEST(TalmorixRun, NoShutdownThreadEndsTheProgramWithoutAShutdown) {
+  Machine m("win98se");
+  Prepare(m);
+  Result r = m.Run(kTalmorix, {"--fail", "CreateThread", "--answer", "OK", "--window", "Launcher"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(m.Events("ExitWindowsEx").empty());
+  ASSERT_EQ(m.Events("InjectedFault").size(), 1u);
+  EXPECT_EQ(m.Events("InjectedFault")[0]["call"], "CreateThread");
+  EXPECT_TRUE(m.Events("UserClose").empty());
+  EXPECT_FALSE(Contains(r.out, "Windows was")) << r.out;
+}
+
 TEST(TalmorixRun, ScriptErrorsAreRunnerErrors) {
   Machine m("win98se");
   Prepare(m);
-  for (auto options : {std::vector<std::string>{"--menu", "abc"}, std::vector<std::string>{"--menu", "70000"}}) {
+  for (auto options : {std::vector<std::string>{"--menu", "abc"}, std::vector<std::string>{"--menu", "70000"},
+                       std::vector<std::string>{"--fail", "CreateThreads"}}) {
     Result r = m.Run(kTalmorix, options);
     EXPECT_EQ(r.exit_code, 125) << options[1];
     EXPECT_FALSE(r.err.empty());

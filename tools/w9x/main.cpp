@@ -22,7 +22,9 @@ const char kUsage[] =
     "usage:\n"
     "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
     "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--key KEY]... [--fast]\n"
-    "                  [--window TITLE[:refuse]]... -- PROGRAM [ARGS...]\n"
+    "                  [--window TITLE[:refuse]]... [--fail CALL[:N[:ERROR]]]... -- PROGRAM [ARGS...]\n"
+    "                  (--fail: the Nth call of CALL, every one when N is 0 or left out, fails with\n"
+    "                  the Windows error ERROR, by default the one of the call's usual failure)\n"
     "  w9x start MACHINE [the options of run] -- PROGRAM [ARGS...]\n"
     "  w9x stop MACHINE\n"
     "  w9x journal FILE\n"
@@ -83,6 +85,7 @@ int Run(const std::vector<std::string>& args, bool start) {
       o.window_input.push_back("menu:" + args[i]);
     } else if (a == "--key" && has_value) o.window_input.push_back("key:" + args[++i]);
     else if (a == "--window" && has_value) o.windows.push_back(args[++i]);
+    else if (a == "--fail" && has_value) o.faults.push_back(args[++i]);
     else if (a == "--fast") o.fast = true;
     else return Usage(command + ": unexpected argument '" + a + "'");
   }

@@ -13,7 +13,9 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <ctime>
+#include <fstream>
 #include <variant>
 
 #include "machine/journal.h"
@@ -103,6 +105,7 @@ struct Prepared {
   WinPath program_path;
   std::string command_line;  // code page 932
   std::vector<std::pair<std::string, int>> windows;  // launcher windows: title, query answer
+  std::vector<FaultSpec> faults;                     // --fail
   fs::path machine_root;
 };
 
@@ -154,6 +157,12 @@ std::variant<Prepared, int> Prepare(const RunOptions& o) {
       if (!ParseNumber(id, n) || n > 0xFFFF) return RunnerError("--menu takes a command id (0 to 65535), got '" + id + "'");
     }
   }
+  for (const std::string& text : o.faults) {
+    std::string problem;
+    auto spec = ParseFaultSpec(text, problem);
+    if (!spec) return RunnerError(problem);
+    p.faults.push_back(*spec);
+  }
   if (!o.journal.empty()) {
     int fd = open(o.journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return RunnerError("cannot write the journal " + o.journal.string() + ": " + std::strerror(errno));
@@ -203,6 +212,7 @@ int Run(const RunOptions& o) {
   ActiveRun active(runtime.Folder());
   const std::int64_t started = static_cast<std::int64_t>(std::time(nullptr));
   SessionSettings settings = SettingsOf(o);
+  settings.faults = p.faults;
   Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);
   setenv("W9X_SESSION", session.File().c_str(), 1);
   std::vector<std::uint32_t> windows = CreateLauncherWindows(runtime, p, settings);
@@ -229,6 +239,7 @@ int Start(const RunOptions& o) {
   Runtime runtime(p.machine_root);
   ActiveRun active(runtime.Folder(), /*keep=*/true);
   SessionSettings settings = SettingsOf(o);
+  settings.faults = p.faults;
   settings.interactive = false;  // nobody is at the terminal once `start` has returned
   // The session outlives this command: the program keeps reading it.
   fs::path session_file = runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json");
@@ -264,6 +275,21 @@ int Start(const RunOptions& o) {
   return WaitFor(pid);  // it ended before waiting for input
 }
 
+namespace {
+
+// True while the host process runs; a zombie (ended, not yet reaped by whoever inherited it)
+// holds nothing any more and counts as gone.
+bool HostProcessAlive(int pid) {
+  if (kill(pid, 0) != 0) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const auto close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
+
+}  // namespace
+
 int Stop(const fs::path& machine) {
   std::unique_ptr<Machine> probe;
   try {
@@ -281,8 +307,11 @@ int Stop(const fs::path& machine) {
   }
   for (int pid : pids)
     if (!Messenger::Ask(pid, {{"op", "end"}}, std::chrono::seconds(2))) kill(pid, SIGKILL);
-  // Wait for them to be gone, then clean up the runtime folder unless a run is still active.
+  // Wait for them to be gone, then clean up the runtime folder unless a run is still active.  A
+  // process drops its record before it has exited and let go of the run's lock, so wait for the
+  // processes themselves too.
   for (int i = 0; i < 100 && !runtime.Processes().empty(); ++i) usleep(50000);
+  for (int i = 0; i < 100 && std::any_of(pids.begin(), pids.end(), HostProcessAlive); ++i) usleep(50000);
   { ActiveRun last(runtime.Folder()); }
   return 0;
 }

@@ -16,6 +16,7 @@ struct RunOptions {
   std::vector<std::string> window_input;
   std::vector<std::string> windows;  // titles of launcher windows, UTF-8, optionally ending in ":refuse"
   bool fast = false;
+  std::vector<std::string> faults;   // --fail CALL[:N[:ERROR]], as given
   std::string program;               // Windows path, UTF-8
   std::vector<std::string> arguments;
   std::filesystem::path bin_dir;     // where the host builds of the deliverables are

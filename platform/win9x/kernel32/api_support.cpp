@@ -15,6 +15,13 @@ void Record(std::string_view event, nlohmann::ordered_json fields) {
   CurrentMachine().Log().Record(event, std::move(fields));
 }
 
+std::optional<DWORD> InjectedFault(const char* call) {
+  std::optional<std::uint32_t> error = CurrentProcess().Faults().Next(call);
+  if (!error) return std::nullopt;
+  Record("InjectedFault", {{"call", call}, {"error", *error}});
+  return static_cast<DWORD>(*error);
+}
+
 std::optional<WinPath> ResolveArg(const char* path) {
   if (!path || !*path) {
     SetLastError(ERROR_PATH_NOT_FOUND);

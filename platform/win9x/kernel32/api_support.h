@@ -21,6 +21,11 @@ inline std::string Utf8(const std::string& cp932) { return text::ToUtf8(cp932); 
 // Appends one event of the current process to the journal.
 void Record(std::string_view event, nlohmann::ordered_json fields);
 
+// Asks the process's fault plan whether this call of `call` (its Win32 name) must fail; when it
+// must, records the fault in the journal and gives the Windows error to fail with.  Every call
+// that can fail on Windows asks this first, before it changes anything.
+std::optional<DWORD> InjectedFault(const char* call);
+
 // A path as the current process means it; on failure sets the last error (invalid name, path
 // too long, no such drive) and gives nullopt.
 std::optional<WinPath> ResolveArg(const char* path);

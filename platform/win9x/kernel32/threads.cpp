@@ -51,6 +51,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     api::Record("CreateThread", {{"result", false}});
     return nullptr;
   }
+  if (auto error = api::InjectedFault("CreateThread")) {
+    SetLastError(*error);
+    api::Record("CreateThread", {{"result", false}, {"error", *error}});
+    return nullptr;
+  }
   auto state = std::make_shared<ThreadState>();
   user32::UserState& user = user32::User();
   user.running_threads++;

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   try {
     Machine machine(a.machine, std::move(session));
     Process process(a.module, a.command_line.empty() ? a.module : a.command_line, *cwd, a.show);
+    for (const FaultSpec& f : machine.RunSession().Settings().faults) process.Faults().Fail(f.call, f.nth, f.error);
     ScopedContext context(machine, process);
     machine.OpenJournal(process.Name(), process.Id());
     machine.Shared().RegisterProcess(process.Id(), process.Name());

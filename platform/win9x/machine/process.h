@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "machine/fault_plan.h"
 #include "machine/win_path.h"
 
 namespace w9x {
@@ -66,6 +67,8 @@ class Process {
   void SetCurrentDir(WinPath dir) { current_dir_ = std::move(dir); }
 
   HandleTable& Handles() { return handles_; }
+  // The calls this process must fail (tests, `w9x run --fail`).
+  FaultPlan& Faults() { return faults_; }
 
   // State that a system library keeps per process (the window system), made on first use.
   class Extension {
@@ -97,6 +100,7 @@ class Process {
   int show_;
   int id_;
   HandleTable handles_;
+  FaultPlan faults_;
 };
 
 }  // namespace w9x

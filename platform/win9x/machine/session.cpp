@@ -13,6 +13,9 @@ Session Session::Create(const fs::path& file, SessionSettings settings) {
   nlohmann::json j = {{"journal", settings.journal.native()}, {"answers", settings.answers},
                       {"menu", settings.menu}, {"window_input", settings.window_input},                {"fast", settings.fast},
                       {"interactive", settings.interactive}, {"bin_dir", settings.bin_dir.native()}};
+  nlohmann::json faults = nlohmann::json::array();
+  for (const FaultSpec& f : settings.faults) faults.push_back({{"call", f.call}, {"nth", f.nth}, {"error", f.error}});
+  j["faults"] = std::move(faults);
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   WriteHostFileAtomically(file, j.dump());
@@ -36,6 +39,8 @@ std::optional<Session> Session::Load(const fs::path& file) {
     s.fast = j.value("fast", false);
     s.interactive = j.value("interactive", false);
     s.bin_dir = j.value("bin_dir", std::string());
+    for (const auto& f : j.value("faults", nlohmann::json::array()))
+      s.faults.push_back(FaultSpec{f.at("call").get<std::string>(), f.at("nth").get<unsigned>(), f.at("error").get<std::uint32_t>()});
     Session session(std::move(s));
     session.file_ = file;
     return session;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "machine/fault_plan.h"
+
 namespace w9x {
 
 namespace fs = std::filesystem;
@@ -22,6 +24,7 @@ struct SessionSettings {
   bool fast = false;                 // virtual clock
   bool interactive = false;          // ask the terminal user once the answers are used up
   fs::path bin_dir;                  // folder of the host builds of the deliverables
+  std::vector<FaultSpec> faults;     // calls every process of the run fails (--fail)
 };
 
 class Session {
