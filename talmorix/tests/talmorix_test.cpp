@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -190,6 +191,53 @@ INSTANTIATE_TEST_SUITE_P(
         SaveCase{0, 3,
                  {{"QueryUser", "No"}, {"UserSet", "Yes"}, {"LOGOFF", "No"}, {"SHUTDOWN", "Yes"}, {"REBOOT", "Yes"},
                   {"FORCE", "No"}, {"POWEROFF", "No"}}}));
+
+// Whatever SYSTEM.INI holds, reading it gives settings the program can work with, and a save
+// that cannot be written leaves the file whole: its old content or the new one, nothing between.
+TEST(SettingsFile, AnyContentReadsAndAFailedSaveLeavesTheFileWhole) {
+  std::string noise;
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 4096; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise.push_back(static_cast<char>(seed >> 16));
+  }
+  const std::string huge(100000, 'o');
+  const std::vector<std::string> contents = {
+      noise,
+      "[PowerOff]\r\n" + noise,
+      "[PowerOff]\r\nQueryUser=N" + huge + "\r\nDefMood=No" + huge + "\r\nUserSet=Yes\r\nREBOOT=Yes" + huge +
+          "\r\nWait=" + std::string(100000, '9') + "\r\n",
+      "[PowerOff]\r\n" + huge + "\r\n[" + huge + "\r\n",
+  };
+  for (const std::string& content : contents) {
+    TestMachine m(Options());
+    m.WriteFile(kSystemIni, content);
+    ResetProgram();
+    LoadFlags();
+    EXPECT_TRUE(bQueryFlag == 0 || bQueryFlag == 1);
+    EXPECT_LT(uExitFlags, 16u);
+  }
+
+  TestMachine missing(Options());
+  std::filesystem::remove(missing.Root() / "C" / "WINDOWS" / "SYSTEM.INI");
+  ResetProgram();
+  LoadFlags();
+  EXPECT_EQ(bQueryFlag, 1);
+  EXPECT_EQ(uExitFlags, 9u);
+  EXPECT_EQ(nWait, -1);
+
+  TestMachine locked(Options());
+  const std::string before = "[PowerOff]\r\nQueryUser=No\r\n";
+  locked.WriteFile(kSystemIni, before);
+  const auto host = locked.Root() / "C" / "WINDOWS" / "SYSTEM.INI";
+  std::filesystem::permissions(host, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  ResetProgram();
+  uExitFlags = 13;
+  SaveFlags();
+  const std::string after = locked.ReadFile(kSystemIni);
+  EXPECT_TRUE(after == before || after == "[PowerOff]\r\nDefMood=No\r\n")
+      << after;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Start
