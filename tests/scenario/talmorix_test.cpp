@@ -88,16 +88,26 @@ TEST(TalmorixRun, TheJournalShowsTheDialogAndTheLauncherAsked) {
   EXPECT_EQ(created[0]["visible"], false);
 }
 
+// With the scripted input used up the simulated user closes the program: Alt+F4 on the shown
+// window, the close-program dialog once Escape (or "&Hide") has hidden it; never a shutdown.
 TEST(TalmorixRun, ASettingsWindowLeftAloneIsClosedByTheUser) {
-  Machine m("win98se");
-  Prepare(m);
-  Result r = m.Run(kTalmorix, {"--menu", "102", "--menu", "101"}, {"setup"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  auto closes = m.Events("UserClose");
-  ASSERT_EQ(closes.size(), 1u);
-  EXPECT_EQ(closes[0]["how"], "ALT+F4");
-  EXPECT_TRUE(Contains(m.Read("C:\\WINDOWS\\SYSTEM.INI"), "QueryUser=No"));
-  EXPECT_TRUE(m.Events("ExitWindowsEx").empty());
+  struct Case {
+    std::vector<std::string> options;
+    const char* how;
+  };
+  for (const Case& c : {Case{{"--menu", "102", "--menu", "101"}, "ALT+F4"},
+                        Case{{"--menu", "102", "--menu", "101", "--key", "ESC"}, "close-program"},
+                        Case{{"--menu", "102", "--menu", "101", "--menu", "108"}, "close-program"}}) {
+    Machine m("win98se");
+    Prepare(m);
+    Result r = m.Run(kTalmorix, c.options, {"setup"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    auto closes = m.Events("UserClose");
+    ASSERT_EQ(closes.size(), 1u) << c.how;
+    EXPECT_EQ(closes[0]["how"], c.how);
+    EXPECT_TRUE(Contains(m.Read("C:\\WINDOWS\\SYSTEM.INI"), "[PowerOff]\r\nQueryUser=No\r\n")) << c.how;
+    EXPECT_TRUE(m.Events("ExitWindowsEx").empty());
+  }
 }
 
 // The shutdown thread cannot be made: the program ends by itself with 0 and nothing is shut down.
