@@ -69,6 +69,14 @@ start_observer() {
   observer=$!
   ui wait "$1" 30 || echo "      (the observer $1 did not show up)"
 }
+
+# after_session_end: a session end ends every program of the prefix, and Wine may still be
+# sweeping them when the next one starts; wait until the prefix is idle (no program of the
+# script is left running at this point).
+after_session_end() {
+  running "$observer" && return
+  "$WINESERVER" -w
+}
 queried() { grep -q '^WM_QUERYENDSESSION' "$observed"; }
 not_queried() { ! queried; }
 
@@ -154,6 +162,7 @@ check "the program ends with 0" exits_with_0 30 "$program"
 check "the observer got WM_QUERYENDSESSION (a shutdown, not a log-off)" \
   eventually 10 grep -qx 'WM_QUERYENDSESSION lParam=0x00000000' "$observed"
 check "  and WM_ENDSESSION, then ended" ends_within 20 "$observer"
+after_session_end
 
 echo "--- FORCE set in SYSTEM.INI: the query dialog 1001"
 set_poweroff 'UserSet=Yes' 'FORCE=Yes'
@@ -166,6 +175,7 @@ check "いいえ (id 7) is pressed" ui click "$QUERY" 7
 check "the program ends with 0" exits_with_0 30 "$program"
 check "the observer was asked: a shutdown without EWX_FORCE" eventually 10 queried
 check "  (it ended after the session did)" ends_within 20 "$observer"
+after_session_end
 check "the settings file still holds FORCE" poweroff_is 'UserSet=Yes' 'FORCE=Yes'
 
 start_observer Observer3
@@ -175,6 +185,7 @@ check "はい (id 1) is pressed" ui click "$QUERY" 1
 check "the program ends with 0" exits_with_0 30 "$program"
 check "the forced shutdown ends the observer without asking it" ends_within 20 "$observer"
 check "  (no WM_QUERYENDSESSION)" not_queried
+after_session_end
 
 echo "--- the query off and a delay: no dialog; a log-off"
 set_poweroff 'Wait=1500' 'QueryUser=No' 'UserSet=Yes' 'LOGOFF=Yes' 'SHUTDOWN=No' 'REBOOT=No' 'FORCE=No' 'POWEROFF=No'
