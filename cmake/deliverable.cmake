@@ -20,7 +20,12 @@ function(kit_add_deliverable)
     # The C runtime's stdio.h and io.h open the machine's files; only the program's own sources see them.
     target_include_directories(${D_NAME}_program BEFORE PRIVATE ${PROJECT_SOURCE_DIR}/platform/win9x/msvcrt/include)
     add_executable(${D_NAME} ${D_ENTRY})
-    target_link_libraries(${D_NAME} PRIVATE ${D_NAME}_program w9x_loader)
+    # The loader comes first: a program whose WinMain lives in its library (ENTRY no_entry.cpp)
+    # has it taken from the library only once the loader's main asks for it.
+    target_link_libraries(${D_NAME} PRIVATE w9x_loader ${D_NAME}_program)
+    if(D_RC)
+      kit_embed_resources(${D_NAME}_program ${CMAKE_CURRENT_SOURCE_DIR}/${D_RC})
+    endif()
   else()
     string(REGEX MATCH "^(.*)(\\.[^.]*)$" exe_parts "${D_EXE}")
     add_executable(${D_NAME} WIN32 ${D_ENTRY} ${D_RC})
@@ -35,6 +40,39 @@ function(kit_add_deliverable)
       kit_check_shipping_binary(${D_NAME} ${D_EXE})
     endif()
   endif()
+endfunction()
+
+# kit_compile_resources(<resource script> <.res output>)
+#
+# Compiles a resource script with the mingw resource compiler, as the Windows builds do, into a
+# .res file for the host.  The script is UTF-8; headers and icons beside it are its inputs.
+function(kit_compile_resources rc res)
+  find_program(KIT_WINDRES NAMES i686-w64-mingw32-windres REQUIRED)
+  get_filename_component(rc_dir ${rc} DIRECTORY)
+  file(GLOB inputs CONFIGURE_DEPENDS ${rc_dir}/*.h ${rc_dir}/*.ico)
+  add_custom_command(OUTPUT ${res}
+                     COMMAND ${KIT_WINDRES} -c 65001 -I ${rc_dir} -O res -i ${rc} -o ${res}
+                     DEPENDS ${rc} ${inputs}
+                     COMMENT "Compiling resources ${rc}" VERBATIM)
+endfunction()
+
+# kit_embed_resources(<program library> <resource script>)
+#
+# The host build of a program carries its compiled resources in its own library, as a byte
+# array in a generated source that defines w9x_program_resources (user32/resources.h); the
+# platform reads them from there.  Whatever links the library (the executable, unit tests) gets
+# them: the link is told to take that definition out of the library.
+function(kit_embed_resources library rc)
+  get_filename_component(base ${rc} NAME_WE)
+  set(res ${CMAKE_CURRENT_BINARY_DIR}/${base}.res)
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${base}_res.cpp)
+  kit_compile_resources(${rc} ${res})
+  add_custom_command(OUTPUT ${source}
+                     COMMAND ${CMAKE_COMMAND} -DRES=${res} -DSOURCE=${source} -P ${KIT_CMAKE_DIR}/embed_resources.cmake
+                     DEPENDS ${res} ${KIT_CMAKE_DIR}/embed_resources.cmake
+                     COMMENT "Embedding resources ${res}" VERBATIM)
+  target_sources(${library} PRIVATE ${source})
+  target_link_options(${library} INTERFACE -Wl,--undefined=w9x_program_resources)
 endfunction()
 
 # The test of a shipping binary, and its share of kit_update_imports.

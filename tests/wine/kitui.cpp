@@ -9,6 +9,18 @@
 //   kitui press TITLE BUTTON         click the button whose text is BUTTON ("&" ignored)
 //   kitui launcher TITLE SECONDS     show a window titled TITLE; print "hidden" and exit 0 when it
 //                                    gets hidden, or "visible" and exit 1 after SECONDS
+//   kitui controls TITLE             print "id<TAB>class<TAB>text" for each child window, in order
+//   kitui click TITLE ID             click the child button whose control id is ID
+//   kitui menu TITLE ID              choose the menu command ID of the window titled TITLE (shown
+//                                    or hidden), as a click on its menu item would
+//   kitui openmenu TITLE KEY         open the menu bar's pop-up whose mnemonic letter is KEY
+//   kitui key TITLE ESC|ENTER        press and release the key in the visible window titled TITLE
+//   kitui rect TITLE                 print "x y width height" of the visible window titled TITLE
+//   kitui visible TITLE              print "visible" or "hidden" for the first window titled TITLE
+//   kitui observer TITLE SECONDS     show a window titled TITLE that answers the end-session
+//                                    messages; print "WM_QUERYENDSESSION lParam=0x..." and
+//                                    "WM_ENDSESSION wParam=N lParam=0x..." as they come, and
+//                                    "timeout" when SECONDS pass
 //
 // Output is UTF-8, one record a line; a line break inside a text is written as \n, a
 // backslash as \\.  Exit status 2 means a usage error or a missing window.
@@ -160,8 +172,97 @@ int Launcher(const std::wstring& title, double seconds) {
   return hidden ? 0 : 1;
 }
 
+std::wstring Hex(LPARAM value) {
+  wchar_t buffer[32];
+  swprintf(buffer, 32, L"0x%08llx", static_cast<unsigned long long>(value) & 0xffffffffull);
+  return buffer;
+}
+
+int Controls(const std::wstring& title) {
+  HWND window = VisibleWindow(title);
+  if (!window) return 2;
+  for (HWND child : Children(window)) {
+    const int id = static_cast<short>(GetDlgCtrlID(child));  // -1 for the unnamed statics
+    Write(std::to_wstring(id) + L"\t" + ClassOf(child) + L"\t" + Escaped(TextOf(child)) + L"\n");
+  }
+  return 0;
+}
+
+int Click(const std::wstring& title, int id) {
+  HWND window = VisibleWindow(title);
+  if (!window) return 2;
+  HWND button = GetDlgItem(window, id);
+  if (!button) return 2;
+  PostMessageW(button, BM_CLICK, 0, 0);
+  return 0;
+}
+
+int Menu(const std::wstring& title, int id) {
+  std::vector<HWND> windows = TopLevel(title);
+  if (windows.empty()) return 2;
+  // What the menu bar sends when an item is chosen: WM_COMMAND, notification 0, no control.
+  PostMessageW(windows.front(), WM_COMMAND, MAKEWPARAM(id, 0), 0);
+  return 0;
+}
+
+int OpenMenu(const std::wstring& title, wchar_t key) {
+  HWND window = VisibleWindow(title);
+  if (!window) return 2;
+  // Alt+KEY: the default window procedure opens the pop-up with that mnemonic.
+  PostMessageW(window, WM_SYSCOMMAND, SC_KEYMENU, key);
+  return 0;
+}
+
+int Key(const std::wstring& title, const std::wstring& name) {
+  HWND window = VisibleWindow(title);
+  const WPARAM key = name == L"ESC" ? VK_ESCAPE : name == L"ENTER" ? VK_RETURN : 0;
+  if (!window || !key) return 2;
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC)) << 16;
+  PostMessageW(window, WM_KEYDOWN, key, scan | 1);
+  PostMessageW(window, WM_KEYUP, key, scan | 1 | (1u << 30) | (1u << 31));
+  return 0;
+}
+
+LRESULT CALLBACK ObserverProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_QUERYENDSESSION) {
+    Write(L"WM_QUERYENDSESSION lParam=" + Hex(lparam) + L"\n");
+    return TRUE;
+  }
+  if (message == WM_ENDSESSION) {
+    Write(L"WM_ENDSESSION wParam=" + std::to_wstring(wparam) + L" lParam=" + Hex(lparam) + L"\n");
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+int Observer(const std::wstring& title, double seconds) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = ObserverProc;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"KitSessionObserver";
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowW(window_class.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, 500, 400, 250, 100,
+                              nullptr, nullptr, window_class.hInstance, nullptr);
+  if (!window) return 2;
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  Write(L"ready\n");
+  WaitFor(seconds, [&] {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    return false;
+  });
+  Write(L"timeout\n");
+  DestroyWindow(window);
+  return 0;
+}
+
 int Usage() {
-  Write(L"usage: kitui wait|gone|count|texts|press|launcher TITLE [SECONDS|BUTTON]\n");
+  Write(L"usage: kitui wait|gone|count|texts|press|launcher|controls|click|menu|openmenu|key|rect|visible|observer TITLE "
+        L"[SECONDS|BUTTON|ID|KEY]\n");
   return 2;
 }
 
@@ -182,5 +283,25 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"texts") return Texts(title);
   if (command == L"press" && extra) return Press(title, extra);
   if (command == L"launcher" && extra) return Launcher(title, std::wcstod(extra, nullptr));
+  if (command == L"controls") return Controls(title);
+  if (command == L"click" && extra) return Click(title, static_cast<int>(std::wcstol(extra, nullptr, 10)));
+  if (command == L"menu" && extra) return Menu(title, static_cast<int>(std::wcstol(extra, nullptr, 10)));
+  if (command == L"openmenu" && extra) return OpenMenu(title, extra[0]);
+  if (command == L"key" && extra) return Key(title, extra);
+  if (command == L"rect") {
+    HWND window = VisibleWindow(title);
+    RECT rect;
+    if (!window || !GetWindowRect(window, &rect)) return 2;
+    Write(std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" " + std::to_wstring(rect.right - rect.left) +
+          L" " + std::to_wstring(rect.bottom - rect.top) + L"\n");
+    return 0;
+  }
+  if (command == L"visible") {
+    std::vector<HWND> windows = TopLevel(title);
+    if (windows.empty()) return 2;
+    Write(IsWindowVisible(windows.front()) ? L"visible\n" : L"hidden\n");
+    return 0;
+  }
+  if (command == L"observer" && extra) return Observer(title, std::wcstod(extra, nullptr));
   return Usage();
 }

@@ -37,7 +37,55 @@ std::string DescribeEvent(const std::string& line) {
   const std::string who = j.value("process", "?");
   const std::string in = "  ";
   if (event == "ProcessStart") return who + " started: " + Str(j, "command_line") + "\n";
-  if (event == "ProcessExit") return who + " ended with exit code " + Str(j, "exit_code") + "\n";
+  if (event == "ProcessExit") {
+    const std::string by = j.value("ended_by", "");
+    if (by == "ExitWindowsEx") return who + " was ended by the end of the session\n";
+    if (by == "user") return who + " was ended by the user\n";
+    return who + " ended with exit code " + Str(j, "exit_code") + "\n";
+  }
+  if (event == "CreateWindowExA")
+    return in + "window \"" + Str(j, "title") + "\" (class " + Str(j, "class") + ", style " + Str(j, "style") + ")" +
+           (j.value("visible", false) ? "" : " hidden") + "\n";
+  if (event == "DestroyWindow") return in + "window \"" + Str(j, "title") + "\" destroyed\n";
+  if (event == "DialogBoxParamA") {
+    if (!j.contains("title")) return in + "dialog " + Str(j, "template") + "  FAILED (no such template)\n";
+    std::vector<std::string> buttons;
+    std::string pressed = "(none)";
+    std::string body;
+    if (j["texts"].is_array())
+      for (auto& t : j["texts"]) body += (body.empty() ? "" : "\n") + t.get<std::string>();
+    if (j["buttons"].is_array()) {
+      for (auto& b : j["buttons"]) {
+        buttons.push_back(b.value("text", ""));
+        if (j["pressed"].is_number_integer() && b.value("id", 0) == j["pressed"].get<int>()) pressed = b.value("text", "");
+      }
+    }
+    if (j.contains("key")) pressed = Str(j, "key") + " -> " + pressed;
+    return in + "dialog " + Str(j, "template") + ":\n" +
+           RenderMessageBox(Str(j, "title"), body, j.value("icon", ""), buttons, pressed + " (" + Str(j, "by") + ")") +
+           in + "dialog result " + Str(j, "result") + "\n";
+  }
+  if (event == "MenuCommand")
+    return in + "menu command " + Str(j, "id") + " " + Str(j, "text") + " (" + Str(j, "by") + ")" +
+           (j.value("result", true) ? "" : "  NOT AN ITEM OF A SHOWN MENU") + "\n";
+  if (event == "Key") return in + "key " + Str(j, "key") + " (" + Str(j, "by") + ")\n";
+  if (event == "UserClose") {
+    const std::string how = j.value("how", "");
+    if (how == "ALT+F4") return in + "the user closes \"" + Str(j, "title") + "\" with Alt+F4 (nothing else to do)\n";
+    if (how == "close-program") return in + "the user closes the hidden program (close-program dialog)\n";
+    return in + "the user ends the program that does not close (close-program dialog)\n";
+  }
+  if (event == "SetTimer") return in + "timer " + Str(j, "id") + " every " + Str(j, "period") + " ms\n";
+  if (event == "WM_TIMER") return in + "timer " + Str(j, "id") + " fires at " + Str(j, "at") + " ms\n";
+  if (event == "ExitWindowsEx") {
+    std::string line = in + "ExitWindowsEx flags " + Str(j, "flags") + " (" + Str(j, "kind") +
+                       (j.value("force", false) ? ", forced" : "") + ")";
+    if (j["asked"].is_array())
+      for (auto& a : j["asked"])
+        line += "\n" + in + in + "\"" + a.value("title", "") + "\" of " + a.value("owner", "") + " answers " +
+                std::to_string(a.value("answer", 0));
+    return line + "\n" + in + (j.value("result", 0) ? "the session ends" : "the session goes on (refused)") + "\n";
+  }
   if (event == "CreateWindow") return who + " window \"" + Str(j, "title") + "\" is open\n";
   if (event == "CreateMutexA")
     return in + "mutex " + Str(j, "name") + (j.value("already_exists", false) ? " already exists" : "") + "\n";
@@ -98,7 +146,10 @@ std::string DescribeEvent(const std::string& line) {
            Outcome(j) + "\n";
   if (event == "fopen") return in + "open " + Str(j, "path") + " to write (" + Str(j, "mode") + ")" + Outcome(j) + "\n";
   if (event == "fclose") return in + "close " + Str(j, "path") + ": " + Str(j, "bytes") + " bytes written" + Outcome(j) + "\n";
-  if (event == "SetCurrentDirectoryA" || event == "FindWindowA" || event == "DeviceIoControl") return "";
+  if (event == "SetCurrentDirectoryA" || event == "FindWindowA" || event == "DeviceIoControl" ||
+      event == "RegisterClassA" || event == "RegisterClassExA" || event == "KillTimer" || event == "SetWindowPos" ||
+      event == "CreateThread")
+    return "";
   json rest = j;
   for (const char* k : {"event", "process", "pid"}) rest.erase(k);
   return in + event + " " + rest.dump() + "\n";

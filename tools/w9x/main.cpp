@@ -22,10 +22,12 @@ constexpr int kRunnerError = 125;
 const char kUsage[] =
     "usage:\n"
     "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
-    "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--fast] [--window TITLE]...\n"
-    "                  [--fail CALL[:N[:ERROR]]]... -- PROGRAM [ARGS...]\n"
+    "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--key KEY]... [--fast]\n"
+    "                  [--window TITLE[:refuse]]... [--fail CALL[:N[:ERROR]]]... -- PROGRAM [ARGS...]\n"
     "                  (--fail: the Nth call of CALL, every one when N is 0 or left out, fails with\n"
     "                  the Windows error ERROR, by default the one of the call's usual failure)\n"
+    "  w9x start MACHINE [the options of run] -- PROGRAM [ARGS...]\n"
+    "  w9x stop MACHINE\n"
     "  w9x keys MACHINE [--json] [options] SCANCODE...\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
@@ -68,8 +70,9 @@ int New(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Run(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage("run: MACHINE is missing");
+int Run(const std::vector<std::string>& args, bool start) {
+  const std::string command = start ? "start" : "run";
+  if (args.empty()) return Usage(command + ": MACHINE is missing");
   w9x::tool::RunOptions o;
   o.machine = args[0];
   o.bin_dir = OwnFolder();
@@ -79,16 +82,19 @@ int Run(const std::vector<std::string>& args) {
     const bool has_value = i + 1 < args.size();
     if (a == "--journal" && has_value) o.journal = args[++i];
     else if (a == "--answer" && has_value) o.answers.push_back(args[++i]);
-    else if (a == "--menu" && has_value) o.menu.push_back(args[++i]);
+    else if (a == "--menu" && has_value) {
+      o.menu.push_back(args[++i]);
+      o.window_input.push_back("menu:" + args[i]);
+    } else if (a == "--key" && has_value) o.window_input.push_back("key:" + args[++i]);
     else if (a == "--window" && has_value) o.windows.push_back(args[++i]);
     else if (a == "--fail" && has_value) o.faults.push_back(args[++i]);
     else if (a == "--fast") o.fast = true;
-    else return Usage("run: unexpected argument '" + a + "'");
+    else return Usage(command + ": unexpected argument '" + a + "'");
   }
-  if (i + 1 >= args.size()) return Usage("run: '-- PROGRAM' is missing");
+  if (i + 1 >= args.size()) return Usage(command + ": '-- PROGRAM' is missing");
   o.program = args[i + 1];
   o.arguments.assign(args.begin() + static_cast<long>(i) + 2, args.end());
-  return w9x::tool::Run(o);
+  return start ? w9x::tool::Start(o) : w9x::tool::Run(o);
 }
 
 int Journal(const std::vector<std::string>& args) {
@@ -105,7 +111,12 @@ int Dispatch(int argc, char** argv) {
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "new") return New(args);
-  if (command == "run") return Run(args);
+  if (command == "run") return Run(args, false);
+  if (command == "start") return Run(args, true);
+  if (command == "stop") {
+    if (args.size() != 1) return Usage("stop: MACHINE is missing");
+    return w9x::tool::Stop(args[0]);
+  }
   if (command == "journal") return Journal(args);
   if (command == "keys") return w9x::tool::Keys(args, std::cout);
   if (command == "reg") return w9x::tool::Reg(args, std::cout);

@@ -11,8 +11,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <signal.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <variant>
+
 #include "machine/host_file.h"
 #include "machine/journal.h"
+#include "machine/messenger.h"
 #include "machine/machine.h"
 #include "machine/program_start.h"
 #include "machine/text.h"
@@ -51,11 +59,13 @@ void RemoveStaleTemporaries(const fs::path& machine_root) {
 }
 
 // Every run on the machine holds this lock shared; the last one to end removes the runtime
-// folder, and the first to start removes what killed processes left.  Ok() is false (with the
-// reason in Problem()) when the runtime folder cannot be made.
+// folder (unless it keeps the machine up for a program it started), and the first to start
+// removes what killed processes left.  Ok() is false (with the reason in Problem()) when the
+// runtime folder cannot be made.
 class ActiveRun {
  public:
-  ActiveRun(const fs::path& runtime, const fs::path& machine_root) : runtime_(runtime) {
+  ActiveRun(const fs::path& runtime, const fs::path& machine_root, bool keep = false)
+      : runtime_(runtime), keep_(keep) {
     for (;;) {
       std::error_code ec;
       fs::create_directories(runtime_ / "sessions", ec);
@@ -83,7 +93,7 @@ class ActiveRun {
   }
   ~ActiveRun() {
     if (fd_ < 0) return;
-    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+    if (!keep_ && flock(fd_, LOCK_EX | LOCK_NB) == 0) {
       // The folder is moved aside in one step before it is emptied: a run starting meanwhile
       // then makes a fresh one instead of having its files removed under it.
       const fs::path gone = runtime_.parent_path() / (".w9x-gone-" + std::to_string(getpid()));
@@ -103,8 +113,13 @@ class ActiveRun {
   }
   const std::string& Problem() const { return problem_; }
 
+  // A descriptor on the held lock for a program that keeps the machine up after the run
+  // (`w9x start`): the lock stays held while the program or the programs it starts run.
+  int Inheritable() const { return fd_ < 0 ? -1 : dup(fd_); }
+
  private:
   fs::path runtime_;
+  bool keep_;
   int fd_ = -1;
   std::string problem_;
 };
@@ -135,7 +150,20 @@ void WaitForAllDescendants() {
 
 }  // namespace
 
-int Run(const RunOptions& o) {
+namespace {
+
+struct Prepared {
+  fs::path host_executable;
+  std::string program;       // code page 932
+  WinPath program_path;
+  std::string command_line;  // code page 932
+  std::vector<std::pair<std::string, int>> windows;  // launcher windows: title, query answer
+  std::vector<FaultSpec> faults;                     // --fail
+  fs::path machine_root;
+};
+
+// Checks the machine and the program as a run needs them; a runner error's exit code otherwise.
+std::variant<Prepared, int> Prepare(const RunOptions& o) {
   auto program = text::ToCp932(o.program);
   auto program_path = program ? ParseFullPath(*program) : std::nullopt;
   if (!program_path || program_path->IsRoot())
@@ -153,74 +181,115 @@ int Run(const RunOptions& o) {
   auto executable = DeliverableExecutable(program_path->Leaf());
   if (!executable)
     return RunnerError(o.program + " is not one of the kit's programs (DRUPDATE.EXE, TALMORIX.EXE, CFGSYSFIX.EXE, DISPFIX.EXE)");
-  fs::path host_executable = o.bin_dir / *executable;
-  if (access(host_executable.c_str(), X_OK) != 0)
-    return RunnerError("the host build of " + program_path->Leaf() + " is missing: " + host_executable.string());
+  Prepared p;
+  p.host_executable = o.bin_dir / *executable;
+  if (access(p.host_executable.c_str(), X_OK) != 0)
+    return RunnerError("the host build of " + program_path->Leaf() + " is missing: " + p.host_executable.string());
 
-  std::string command_line = *program;
+  p.command_line = *program;
   for (const std::string& arg : o.arguments) {
     auto a = text::ToCp932(arg);
     if (!a) return RunnerError("argument '" + arg + "' has no code page 932 form");
-    command_line += " " + *a;
+    p.command_line += " " + *a;
   }
-  std::vector<std::string> window_titles;
-  for (const std::string& title : o.windows) {
+  for (std::string title : o.windows) {
+    int answer = 1;
+    // TITLE:refuse makes a window that refuses a non-forced end of the session.
+    if (title.size() > 7 && title.compare(title.size() - 7, 7, ":refuse") == 0) {
+      title.resize(title.size() - 7);
+      answer = 0;
+    }
     auto t = text::ToCp932(title);
     if (!t) return RunnerError("window title '" + title + "' has no code page 932 form");
-    window_titles.push_back(*t);
+    p.windows.emplace_back(*t, answer);
   }
-  std::vector<FaultSpec> faults;
+  for (const std::string& input : o.window_input) {
+    if (input.rfind("menu:", 0) == 0) {
+      const std::string id = input.substr(5);
+      std::uint32_t n = 0;
+      if (!ParseNumber(id, n) || n > 0xFFFF) return RunnerError("--menu takes a command id (0 to 65535), got '" + id + "'");
+    }
+  }
   for (const std::string& text : o.faults) {
     std::string problem;
     auto spec = ParseFaultSpec(text, problem);
     if (!spec) return RunnerError(problem);
-    faults.push_back(*spec);
+    p.faults.push_back(*spec);
   }
-
   if (!o.journal.empty()) {
     int fd = open(o.journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return RunnerError("cannot write the journal " + o.journal.string() + ": " + std::strerror(errno));
     close(fd);
   }
+  p.program = *program;
+  p.program_path = *program_path;
+  p.machine_root = probe->Root();
+  return p;
+}
 
-  const fs::path machine_root = probe->Root();
-  Runtime& runtime = probe->Shared();
-  ActiveRun active(runtime.Folder(), machine_root);
-  if (!active.Ok())
-    return RunnerError("cannot write the machine folder " + machine_root.string() + ": " + active.Problem());
-
+SessionSettings SettingsOf(const RunOptions& o) {
   SessionSettings settings;
   settings.journal = o.journal.empty() ? fs::path() : fs::absolute(o.journal);
   settings.answers = o.answers;
   settings.menu = o.menu;
+  settings.window_input = o.window_input;
   settings.fast = o.fast;
-  settings.faults = std::move(faults);
   settings.interactive = o.answers.empty() && isatty(STDIN_FILENO);
   settings.bin_dir = fs::absolute(o.bin_dir);
-  Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);
-  if (!ReadHostFile(session.File()))
-    return RunnerError("cannot write the machine folder " + machine_root.string() + ": the session file " +
-                       session.File().string() + " could not be written");
-  setenv("W9X_SESSION", session.File().c_str(), 1);
+  return settings;
+}
 
-  // The --window windows belong to the run itself, standing in for the kit's launcher.
+// The --window windows belong to the run itself, standing in for the kit's launcher.
+// A journal that could not be written leaves its reason in `journal_problem`.
+std::vector<std::uint32_t> CreateLauncherWindows(Runtime& runtime, const Prepared& p, const SessionSettings& settings,
+                                                 std::string& journal_problem) {
   auto journal = settings.journal.empty() ? std::make_unique<Journal>()
                                           : std::make_unique<Journal>(settings.journal, "LAUNCHER", getpid());
   std::vector<std::uint32_t> windows;
-  for (const std::string& title : window_titles) {
-    WindowRecord record{.title = title, .visible = true, .host_pid = getpid(), .owner = "LAUNCHER"};
+  for (const auto& [title, answer] : p.windows) {
+    WindowRecord record{.title = title, .visible = true, .host_pid = getpid(), .owner = "LAUNCHER", .query_answer = answer};
     std::uint32_t hwnd = runtime.CreateWindowRecord(record);
     windows.push_back(hwnd);
-    journal->Record("CreateWindow", {{"hwnd", hwnd}, {"title", text::ToUtf8(title)}, {"visible", true}});
+    journal->Record("CreateWindow", {{"hwnd", hwnd}, {"title", text::ToUtf8(title)}, {"visible", true},
+                                     {"refuses_end", answer == 0}});
   }
+  if (journal->Failed()) journal_problem = journal->Problem();
+  return windows;
+}
+
+}  // namespace
+
+int Run(const RunOptions& o) {
+  auto prepared = Prepare(o);
+  if (auto* error = std::get_if<int>(&prepared)) return *error;
+  const Prepared& p = std::get<Prepared>(prepared);
+
+  Runtime runtime(p.machine_root);
+  ActiveRun active(runtime.Folder(), p.machine_root);
+  if (!active.Ok())
+    return RunnerError("cannot write the machine folder " + p.machine_root.string() + ": " + active.Problem());
+  const std::int64_t started = static_cast<std::int64_t>(std::time(nullptr));
+  SessionSettings settings = SettingsOf(o);
+  settings.faults = p.faults;
+  Session session = Session::Create(runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json"), settings);
+  if (!ReadHostFile(session.File()))
+    return RunnerError("cannot write the machine folder " + p.machine_root.string() + ": the session file " +
+                       session.File().string() + " could not be written");
+  setenv("W9X_SESSION", session.File().c_str(), 1);
+  std::string journal_problem;
+  std::vector<std::uint32_t> windows = CreateLauncherWindows(runtime, p, settings, journal_problem);
 
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   constexpr int kShowNormal = 1;
-  ProgramStart start{host_executable, machine_root, *program, command_line, program_path->Parent(), kShowNormal};
+  ProgramStart start{p.host_executable, p.machine_root, p.program, p.command_line, p.program_path.Parent(), kShowNormal};
   int pid = StartProgram(start);
-  int code = pid < 0 ? RunnerError("cannot start " + host_executable.string()) : WaitFor(pid);
+  int code = pid < 0 ? RunnerError("cannot start " + p.host_executable.string()) : WaitFor(pid);
   WaitForAllDescendants();
   for (std::uint32_t hwnd : windows) runtime.DestroyWindowRecord(hwnd);
+  // How the session ended, when a program of the machine ended it during this run.
+  if (auto end = runtime.LastSessionEnd(); end && end->when >= started)
+    std::printf("%s\n", DescribeSessionEnd(SessionEndOf(end->flags)));
+  std::fflush(stdout);
   // What a user of a dry run must see without reading the journal: the writes that failed.
   std::vector<std::string> failed = session.FailedWrites();
   if (!failed.empty()) {
@@ -228,9 +297,99 @@ int Run(const RunOptions& o) {
     for (std::size_t i = 0; i < failed.size(); ++i) line += (i ? ", " : " ") + failed[i];
     std::fprintf(stderr, "w9x: %s\n", line.c_str());
   }
-  if (journal->Failed())
-    return RunnerError("cannot write the journal " + settings.journal.string() + ": " + journal->Problem());
+  if (!journal_problem.empty())
+    return RunnerError("cannot write the journal " + settings.journal.string() + ": " + journal_problem);
   return code;
+}
+
+int Start(const RunOptions& o) {
+  auto prepared = Prepare(o);
+  if (auto* error = std::get_if<int>(&prepared)) return *error;
+  const Prepared& p = std::get<Prepared>(prepared);
+
+  Runtime runtime(p.machine_root);
+  ActiveRun active(runtime.Folder(), p.machine_root, /*keep=*/true);
+  if (!active.Ok())
+    return RunnerError("cannot write the machine folder " + p.machine_root.string() + ": " + active.Problem());
+  SessionSettings settings = SettingsOf(o);
+  settings.faults = p.faults;
+  settings.interactive = false;  // nobody is at the terminal once `start` has returned
+  // The session outlives this command: the program keeps reading it.
+  fs::path session_file = runtime.Folder() / "sessions" / (std::to_string(getpid()) + ".json");
+  { Session::Create(session_file, settings).Release(); }
+  setenv("W9X_SESSION", session_file.c_str(), 1);
+  std::string journal_problem;
+  CreateLauncherWindows(runtime, p, settings, journal_problem);
+  if (!journal_problem.empty())
+    return RunnerError("cannot write the journal " + settings.journal.string() + ": " + journal_problem);
+
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return RunnerError("cannot start " + p.host_executable.string());
+  const int lock_fd = active.Inheritable();  // without close-on-exec: the program inherits it
+  const int write_fd = dup(ready[1]);        // likewise
+  close(ready[1]);
+  setenv("W9X_START_FD", std::to_string(write_fd).c_str(), 1);
+  constexpr int kShowNormal = 1;
+  ProgramStart start{p.host_executable, p.machine_root, p.program, p.command_line, p.program_path.Parent(), kShowNormal};
+  int pid = StartProgram(start);
+  close(write_fd);
+  if (lock_fd >= 0) close(lock_fd);
+  if (pid < 0) {
+    close(ready[0]);
+    return RunnerError("cannot start " + p.host_executable.string());
+  }
+  char c = 0;
+  ssize_t n;
+  do {
+    n = read(ready[0], &c, 1);
+  } while (n < 0 && errno == EINTR);
+  close(ready[0]);
+  if (n == 1) {
+    std::printf("w9x: %s runs on (pid %d)\n", o.program.c_str(), pid);
+    return 0;
+  }
+  return WaitFor(pid);  // it ended before waiting for input
+}
+
+namespace {
+
+// True while the host process runs; a zombie (ended, not yet reaped by whoever inherited it)
+// holds nothing any more and counts as gone.
+bool HostProcessAlive(int pid) {
+  if (kill(pid, 0) != 0) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const auto close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
+
+}  // namespace
+
+int Stop(const fs::path& machine) {
+  std::unique_ptr<Machine> probe;
+  try {
+    probe = std::make_unique<Machine>(machine);
+  } catch (const MachineError& e) {
+    return RunnerError(e.what());
+  }
+  Runtime& runtime = probe->Shared();
+  std::vector<int> pids;
+  for (auto& [pid, name] : runtime.Processes()) pids.push_back(pid);
+  // As a forced shutdown: every window hears that the session ends, then its process ends.
+  for (const WindowRecord& w : runtime.Windows()) {
+    Messenger::Ask(w.host_pid, {{"op", "send"}, {"hwnd", w.hwnd}, {"message", 0x0016}, {"wparam", 1}, {"lparam", 0}},
+                   std::chrono::seconds(5));
+  }
+  for (int pid : pids)
+    if (!Messenger::Ask(pid, {{"op", "end"}}, std::chrono::seconds(2))) kill(pid, SIGKILL);
+  // Wait for them to be gone, then clean up the runtime folder unless a run is still active.  A
+  // process drops its record before it has exited and let go of the run's lock, so wait for the
+  // processes themselves too.
+  for (int i = 0; i < 100 && !runtime.Processes().empty(); ++i) usleep(50000);
+  for (int i = 0; i < 100 && std::any_of(pids.begin(), pids.end(), HostProcessAlive); ++i) usleep(50000);
+  { ActiveRun last(runtime.Folder(), probe->Root()); }
+  return 0;
 }
 
 }  // namespace w9x::tool

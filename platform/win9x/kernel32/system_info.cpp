@@ -63,11 +63,6 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   return n;
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-  if (name) return nullptr;
-  return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000));
-}
-
 LPSTR WINAPI GetCommandLineA(void) { return const_cast<char*>(CurrentProcess().CommandLine().c_str()); }
 
 void WINAPI ExitProcess(UINT code) {

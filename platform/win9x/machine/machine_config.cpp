@@ -147,6 +147,10 @@ MachineConfig MachineConfig::Parse(std::string_view bytes) {
       Fail("Devices", "DMI", "expected a file name beside machine.ini", *v);
     c.dmi = *v;
   }
+  c.display_width = Number(ini, "Display", "Width", c.display_width);
+  c.display_height = Number(ini, "Display", "Height", c.display_height);
+  for (auto [key, value] : {std::pair{"Width", c.display_width}, std::pair{"Height", c.display_height}})
+    if (value < 1 || value > 16384) Fail("Display", key, "expected a size from 1 to 16384 pixels", std::to_string(value));
   return c;
 }
 
@@ -175,6 +179,8 @@ std::string MachineConfig::Serialize() const {
     }
     if (!dmi.empty()) s += "DMI=" + dmi + "\r\n";
   }
+  if (display_width != 800 || display_height != 600)
+    s += "\r\n[Display]\r\nWidth=" + std::to_string(display_width) + "\r\nHeight=" + std::to_string(display_height) + "\r\n";
   return s;
 }
 

@@ -38,6 +38,8 @@ struct MachineConfig {
   std::map<char, DriveType> drives{{'C', DriveType::kFixed}};
   std::vector<PciDevice> pci;
   std::string dmi;                   // SMBIOS dump file name beside machine.ini, empty for none
+  std::uint32_t display_width = 800;   // the desktop window's size in pixels
+  std::uint32_t display_height = 600;
 
   // Throws MachineError naming the entry that is wrong.
   static MachineConfig Parse(std::string_view ini);

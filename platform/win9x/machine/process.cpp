@@ -7,13 +7,22 @@
 namespace w9x {
 
 std::uintptr_t HandleTable::Add(std::unique_ptr<KernelObject> object) {
+  std::lock_guard lock(mutex_);
   std::uintptr_t h = next_;
   next_ += 4;
   objects_.emplace(h, std::move(object));
   return h;
 }
 
-bool HandleTable::Close(std::uintptr_t handle) { return objects_.erase(handle) > 0; }
+bool HandleTable::Close(std::uintptr_t handle) {
+  std::unique_ptr<KernelObject> closed;  // destroyed outside the lock
+  std::lock_guard lock(mutex_);
+  auto it = objects_.find(handle);
+  if (it == objects_.end()) return false;
+  closed = std::move(it->second);
+  objects_.erase(it);
+  return true;
+}
 
 Process::Process(std::string module_path, std::string command_line, WinPath current_dir, int show)
     : module_path_(std::move(module_path)), command_line_(std::move(command_line)),

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "machine/host_file.h"
@@ -89,6 +90,7 @@ std::optional<WindowRecord> Runtime::ReadWindow(std::uint32_t hwnd) {
   r.visible = j.value("visible", false);
   r.host_pid = j.value("host_pid", 0);
   r.owner = j.value("owner", "");
+  r.query_answer = j.value("query_answer", -1);
   if (!Alive(r.host_pid)) return std::nullopt;
   return r;
 }
@@ -97,7 +99,7 @@ bool Runtime::WriteWindow(const WindowRecord& r) {
   fs::path dir = Ensure("windows");
   nlohmann::json j = {{"title", text::ToUtf8(r.title)}, {"class", text::ToUtf8(r.class_name)},
                       {"visible", r.visible},          {"host_pid", r.host_pid},
-                      {"owner", r.owner}};
+                      {"owner", r.owner},              {"query_answer", r.query_answer}};
   return WriteHostFileAtomically(dir / std::to_string(r.hwnd), j.dump());
 }
 
@@ -130,6 +132,65 @@ void Runtime::DestroyWindowsOf(int host_pid) {
     auto j = nlohmann::json::parse(*text, nullptr, false);
     if (!j.is_discarded() && j.is_object() && j.value("host_pid", 0) == host_pid) fs::remove(entry.path(), ec);
   }
+}
+
+SessionEnd SessionEndOf(std::uint32_t flags) {
+  // A restart wins over the other shutdowns; power-off implies a shutdown.
+  if (flags & 2) return SessionEnd::kRestart;
+  if (flags & 8) return SessionEnd::kPowerOff;
+  if (flags & 1) return SessionEnd::kShutdown;
+  return SessionEnd::kLogOff;
+}
+
+const char* DescribeSessionEnd(SessionEnd end) {
+  switch (end) {
+    case SessionEnd::kLogOff: return "The user was logged off";
+    case SessionEnd::kShutdown: return "Windows was shut down";
+    case SessionEnd::kPowerOff: return "Windows was shut down and switched off";
+    case SessionEnd::kRestart: return "Windows was restarted";
+  }
+  return "";
+}
+
+void Runtime::RegisterProcess(int host_pid, const std::string& name) {
+  fs::path dir = Ensure("processes");
+  WriteHostFileAtomically(dir / std::to_string(host_pid), name);
+}
+
+void Runtime::UnregisterProcess(int host_pid) {
+  std::error_code ec;
+  fs::remove(folder_ / "processes" / std::to_string(host_pid), ec);
+}
+
+std::vector<std::pair<int, std::string>> Runtime::Processes() {
+  std::vector<std::pair<int, std::string>> out;
+  std::error_code ec;
+  for (auto& entry : fs::directory_iterator(folder_ / "processes", ec)) {
+    const std::string name = entry.path().filename().native();
+    int pid = 0;
+    if (std::from_chars(name.data(), name.data() + name.size(), pid).ptr != name.data() + name.size()) continue;
+    if (!Alive(pid)) continue;
+    out.emplace_back(pid, ReadHostFile(entry.path()).value_or(""));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void Runtime::RecordSessionEnd(std::uint32_t flags) {
+  Ensure("");
+  nlohmann::json j = {{"flags", flags}, {"when", static_cast<std::int64_t>(std::time(nullptr))}};
+  WriteHostFileAtomically(folder_ / "session_end", j.dump());
+}
+
+std::optional<Runtime::SessionEndRecord> Runtime::LastSessionEnd() {
+  auto text = ReadHostFile(folder_ / "session_end");
+  if (!text) return std::nullopt;
+  auto j = nlohmann::json::parse(*text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) return std::nullopt;
+  SessionEndRecord r;
+  r.flags = j.value("flags", 0u);
+  r.when = j.value("when", std::int64_t{0});
+  return r;
 }
 
 }  // namespace w9x

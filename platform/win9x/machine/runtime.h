@@ -33,7 +33,17 @@ struct WindowRecord {
   bool visible = false;
   int host_pid = 0;        // the process that owns the window
   std::string owner;       // its program name, for the journal
+  // A window of a process without a socket (the launcher's windows of `w9x run --window`)
+  // answers WM_QUERYENDSESSION with this; -1: ask the owning process.
+  int query_answer = -1;
 };
+
+// How a Windows session ended (ExitWindowsEx), as the run reports it.
+enum class SessionEnd { kLogOff, kShutdown, kPowerOff, kRestart };
+// The kind of end a flag word of ExitWindowsEx asks for.
+SessionEnd SessionEndOf(std::uint32_t flags);
+// One line for the user: "Windows was shut down and switched off", ...
+const char* DescribeSessionEnd(SessionEnd end);
 
 class Runtime {
  public:
@@ -54,6 +64,21 @@ class Runtime {
   std::vector<WindowRecord> Windows();
   // Removes the records of the windows of a host process (when it ends).
   void DestroyWindowsOf(int host_pid);
+
+  // Processes running on the machine: each registers itself while it runs.
+  void RegisterProcess(int host_pid, const std::string& name);
+  void UnregisterProcess(int host_pid);
+  // Live processes by host pid, with their names.
+  std::vector<std::pair<int, std::string>> Processes();
+
+  // The session end of the machine, recorded by ExitWindowsEx for the runs to report: the flag
+  // word and when (seconds since the epoch, host clock).
+  void RecordSessionEnd(std::uint32_t flags);
+  struct SessionEndRecord {
+    std::uint32_t flags = 0;
+    std::int64_t when = 0;
+  };
+  std::optional<SessionEndRecord> LastSessionEnd();
 
  private:
   fs::path Ensure(const char* sub);

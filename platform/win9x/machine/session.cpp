@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "machine/host_file.h"
@@ -13,7 +14,7 @@ namespace w9x {
 
 Session Session::Create(const fs::path& file, SessionSettings settings) {
   nlohmann::json j = {{"journal", settings.journal.native()}, {"answers", settings.answers},
-                      {"menu", settings.menu},                {"fast", settings.fast},
+                      {"menu", settings.menu}, {"window_input", settings.window_input},                {"fast", settings.fast},
                       {"interactive", settings.interactive}, {"bin_dir", settings.bin_dir.native()}};
   nlohmann::json faults = nlohmann::json::array();
   for (const FaultSpec& f : settings.faults) faults.push_back({{"call", f.call}, {"nth", f.nth}, {"error", f.error}});
@@ -37,6 +38,7 @@ std::optional<Session> Session::Load(const fs::path& file) {
     s.journal = j.value("journal", std::string());
     s.answers = j.value("answers", std::vector<std::string>());
     s.menu = j.value("menu", std::vector<std::string>());
+    s.window_input = j.value("window_input", std::vector<std::string>());
     s.fast = j.value("fast", false);
     s.interactive = j.value("interactive", false);
     s.bin_dir = j.value("bin_dir", std::string());
@@ -52,7 +54,7 @@ std::optional<Session> Session::Load(const fs::path& file) {
 
 Session::Session(Session&& o) noexcept
     : settings_(std::move(o.settings_)), file_(std::move(o.file_)), owner_(o.owner_),
-      answer_pos_(o.answer_pos_) {
+      answer_pos_(o.answer_pos_), window_input_pos_(o.window_input_pos_) {
   o.owner_ = false;
 }
 
@@ -61,13 +63,14 @@ Session& Session::operator=(Session&& o) noexcept {
   std::swap(file_, o.file_);
   std::swap(owner_, o.owner_);
   std::swap(answer_pos_, o.answer_pos_);
+  std::swap(window_input_pos_, o.window_input_pos_);
   return *this;
 }
 
 Session::~Session() {
   if (!owner_) return;
   std::error_code ec;
-  for (const char* suffix : {"", ".answers", ".lock", ".failures"}) fs::remove(file_.native() + suffix, ec);
+  for (const char* suffix : {"", ".answers", ".window_input", ".lock", ".failures"}) fs::remove(file_.native() + suffix, ec);
 }
 
 void Session::NoteFailedWrite(const std::string& what) {
@@ -99,20 +102,28 @@ std::vector<std::string> Session::FailedWrites() const {
   return out;
 }
 
-std::optional<std::string> Session::NextAnswer() {
-  const std::vector<std::string>& answers = settings_.answers;
+std::optional<std::string> Session::NextAnswer() { return Next(settings_.answers, ".answers", answer_pos_); }
+
+std::optional<std::string> Session::NextWindowInput() {
+  return Next(settings_.window_input, ".window_input", window_input_pos_);
+}
+
+std::optional<std::string> Session::Next(const std::vector<std::string>& list, const char* suffix,
+                                         std::size_t& local_pos) {
+  static std::mutex threads;  // the threads of this process take turns too
+  std::lock_guard guard(threads);
   if (file_.empty()) {
-    if (answer_pos_ >= answers.size()) return std::nullopt;
-    return answers[answer_pos_++];
+    if (local_pos >= list.size()) return std::nullopt;
+    return list[local_pos++];
   }
   // The position is shared by every process of the run.
   FileLock lock(file_.native() + ".lock");
-  const fs::path pos_file = file_.native() + ".answers";
+  const fs::path pos_file = file_.native() + suffix;
   std::size_t pos = 0;
   if (auto text = ReadHostFile(pos_file)) std::from_chars(text->data(), text->data() + text->size(), pos);
-  if (pos >= answers.size()) return std::nullopt;
+  if (pos >= list.size()) return std::nullopt;
   WriteHostFileAtomically(pos_file, std::to_string(pos + 1));
-  return answers[pos];
+  return list[pos];
 }
 
 }  // namespace w9x
