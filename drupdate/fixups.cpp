@@ -33,27 +33,31 @@ void SubKeyNames(HKEY key, CStringList& names) {
 }  // namespace
 
 void RemovePadInfFiles() {
-  try {
-    CString folder = WindowsFolder() + "INF\\";
-    CFileStatus status;
+  CString folder = WindowsFolder() + "INF\\";
+  CFileStatus status;
+  TRY {
     if (CFile::GetStatus(folder + "TUNDRIX.INF", status)) CFile::Remove(folder + "TUNDRIX.INF");
     folder += "OTHER\\";
     if (CFile::GetStatus(folder + "KVOTUNDRIX.INF", status)) CFile::Remove(folder + "KVOTUNDRIX.INF");
-  } catch (CFileException* e) {
+  }
+  CATCH(CFileException, e) {
     e->Delete();  // a file that cannot be deleted ends the repair; the run goes on
   }
+  END_CATCH
 }
 
 void AppendAutoexecFlashLine() {
   CStdioFile file;
   if (!file.Open("C:\\AUTOEXEC.BAT", CFile::modeWrite | CFile::modeCreate | CFile::modeNoTruncate | CFile::typeText))
     return;
-  try {
+  TRY {
     file.Seek(0, CFile::end);
     file.WriteString("\n@C:\\FLASHKVO.EXE > nul\n");
-  } catch (CFileException* e) {
+  }
+  CATCH(CFileException, e) {
     e->Delete();  // a failed write ends the repair; the file closes with the object
   }
+  END_CATCH
 }
 
 void RemoveNetOverrideKey() {
