@@ -8,7 +8,9 @@
 #
 # The 32-bit Windows build is the one that ships: each deliverable there gets a test of its binary
 # (cmake/check_binary.cmake) against the list of imports checked in beside its sources as
-# <FILE>.imports; the target kit_update_imports rewrites those lists from the build.
+# <FILE>.imports and the list of Windows 95 functions cmake/windows95.exports, and a test that its
+# code holds only i486 instructions (cmake/check_processor.cmake); the target kit_update_imports
+# rewrites the <FILE>.imports lists from the build.
 function(kit_add_deliverable)
   cmake_parse_arguments(D "" "NAME;EXE;RC" "SOURCES;ENTRY;LIBS" ${ARGN})
   add_library(${D_NAME}_program STATIC ${D_SOURCES})
@@ -55,7 +57,8 @@ endfunction()
 function(kit_check_shipping_binary target exe)
   kit_check_processor(${target} ${exe})
   set(imports ${CMAKE_CURRENT_SOURCE_DIR}/${exe}.imports)
-  set(args -DOBJDUMP=${CMAKE_OBJDUMP} -DBINARY=$<TARGET_FILE:${target}> -DIMPORTS=${imports})
+  set(args -DOBJDUMP=${CMAKE_OBJDUMP} -DBINARY=$<TARGET_FILE:${target}> -DIMPORTS=${imports}
+      -DALLOWED=${KIT_CMAKE_DIR}/windows95.exports)
   add_test(NAME binary.${exe} COMMAND ${CMAKE_COMMAND} ${args} -P ${KIT_CMAKE_DIR}/check_binary.cmake)
   if(NOT TARGET kit_update_imports)
     add_custom_target(kit_update_imports)
