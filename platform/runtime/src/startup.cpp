@@ -3,9 +3,11 @@
 // in the reverse order of their registration.
 //
 // The linker gathers the static constructors into a list of function pointers between a -1 and
-// a 0 (__CTOR_LIST__), and the destructors of the same kind into __DTOR_LIST__.  The compiler
-// puts the constructors into the list in the reverse order of the object files; they are run
-// from the last to the first, so that the objects of the first object file come first.
+// a 0 (__CTOR_LIST__), and the destructors of the same kind into __DTOR_LIST__.  The list is
+// run from its last entry to its first, as the compiler lays it out for: objects given an
+// init_priority come before all others, lowest priority number first, and the objects of one
+// source file are made in the order of their definitions (one entry per file).  The order
+// between source files is not defined by the language.
 #include <windows.h>
 
 #include "command_line.h"

@@ -58,7 +58,7 @@ FILE* fopen(const char* path, const char* mode) {
 
 char* fgets(char* out, int size, FILE* file) { return file ? StreamOf(file)->text.Gets(out, size) : nullptr; }
 
-int fputs(const char* text, FILE* file) { return file && StreamOf(file)->text.Puts(text) == 0 ? 0 : EOF; }
+int fputs(const char* text, FILE* file) { return StreamOf(file)->text.Puts(text) == 0 ? 0 : EOF; }
 
 // Writes what is buffered and closes the file: EOF when a write or the close failed.
 int fclose(FILE* file) {
