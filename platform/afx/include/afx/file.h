@@ -59,7 +59,8 @@ class CFileException : public CException {
 // are built without them: then TRY marks a frame (a jump buffer) on a chain of frames, and a
 // throw jumps to the innermost one.  Such a jump skips the destructors of the objects between
 // the throw and the CATCH, so code inside TRY keeps objects that own memory outside the TRY.
-// A throw with no TRY around it ends the program, as an uncaught exception does.
+// A throw with no TRY around it ends the program, as an uncaught exception does.  The framework
+// throws CFileException only, so that CATCH takes whatever reaches its frame.
 #if defined(__cpp_exceptions)
 #define TRY try
 #define CATCH(class_name, e) catch (class_name * e)
