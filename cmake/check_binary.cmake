@@ -1,13 +1,18 @@
 # Checks a shipping 32-bit Windows program, as `objdump -p` of the cross binutils shows it:
 #   - a PE32 image for the GUI subsystem, asking for subsystem and OS version 4.0, so that
 #     Windows 95 and 98 load it;
-#   - it imports from KERNEL32.DLL, USER32.DLL, ADVAPI32.DLL and MSVCRT.DLL only (the GCC runtimes
-#     are linked in, not imported from their DLLs);
+#   - it imports from KERNEL32.DLL, USER32.DLL, ADVAPI32.DLL and GDI32.DLL only (no C runtime
+#     DLL: the program carries its own runtime), no function whose name ends in W (the wide
+#     forms, which Windows 95 lacks or only stubs), and only functions of the checked-in list
+#     ALLOWED of what the first Windows 95 exports, each with the documentation it was checked
+#     against;
 #   - its imported functions are exactly those of the checked-in list IMPORTS, one
 #     "DLL function" per line, so that every new import shows up in review.
-# With -DUPDATE=ON the list is rewritten from the binary instead.
+# With -DUPDATE=ON the list IMPORTS is rewritten from the binary instead; without IMPORTS that
+# comparison is left out.
 #
-# cmake -DOBJDUMP=<objdump> -DBINARY=<FILE.EXE> -DIMPORTS=<list> [-DUPDATE=ON] -P check_binary.cmake
+# cmake -DOBJDUMP=<objdump> -DBINARY=<FILE.EXE> -DALLOWED=<list> [-DIMPORTS=<list> [-DUPDATE=ON]]
+#       -P check_binary.cmake
 cmake_minimum_required(VERSION 3.25)
 
 execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
@@ -29,7 +34,7 @@ foreach(line IN LISTS lines)
     set(${CMAKE_MATCH_1}${CMAKE_MATCH_2} ${CMAKE_MATCH_3})
   elseif(line MATCHES "^[ \t]+DLL Name: (.+)$")
     string(TOUPPER "${CMAKE_MATCH_1}" dll)
-    if(NOT dll MATCHES "^(KERNEL32|USER32|ADVAPI32|MSVCRT)\\.DLL$")
+    if(NOT dll MATCHES "^(KERNEL32|USER32|ADVAPI32|GDI32)\\.DLL$")
       string(APPEND problems "  imports from ${dll}\n")
     endif()
   elseif(dll AND line MATCHES "^[ \t]+[0-9a-f]+[ \t]+[0-9]+[ \t]+([A-Za-z0-9_@?$]+)$")
@@ -59,7 +64,28 @@ list(REMOVE_DUPLICATES imports)
 string(REPLACE ";" "\n" actual "${imports}")
 string(APPEND actual "\n")
 
-if(UPDATE)
+# The allow-list: "DLL function  # documentation" per line; a line without its documentation
+# does not count.
+set(allowed "")
+file(STRINGS ${ALLOWED} allowed_lines)
+foreach(line IN LISTS allowed_lines)
+  if(line MATCHES "^([A-Z0-9]+\\.DLL) ([A-Za-z0-9_]+) +# *[^ ]")
+    list(APPEND allowed "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+  elseif(line MATCHES "^[A-Z0-9]+\\.DLL ")
+    string(APPEND problems "  ${ALLOWED}: '${line}' gives no documentation the function was checked against\n")
+  endif()
+endforeach()
+foreach(entry IN LISTS imports)
+  if(entry MATCHES "W$")
+    string(APPEND problems "  imports the wide-character function ${entry}\n")
+  elseif(NOT entry IN_LIST allowed)
+    string(APPEND problems "  imports ${entry}, which is not on the list of Windows 95 functions (${ALLOWED})\n")
+  endif()
+endforeach()
+
+if(NOT IMPORTS)
+  # Only the rules above.
+elseif(UPDATE)
   file(WRITE ${IMPORTS} "${actual}")
   message(STATUS "wrote ${IMPORTS}")
 else()

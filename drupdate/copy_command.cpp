@@ -34,11 +34,13 @@ int CopyCommand::Run(int pass) {
   CFileStatus status;
   if (!CFile::GetStatus(target, status)) return 0;
   status.m_attribute &= static_cast<BYTE>(~CFile::readOnly);
-  try {
+  TRY {
     CFile::SetStatus(target, status);
-  } catch (CFileException* e) {
+  }
+  CATCH(CFileException, e) {
     // The file is in place; a copy that stays read-only is still a copy made.
     e->Delete();
   }
+  END_CATCH
   return 1;
 }

@@ -36,12 +36,14 @@ namespace {
 
 // Deletes the file when it is there; one that cannot be deleted stays, and the run goes on.
 void RemoveIfPresent(const CString& path) {
-  try {
-    CFileStatus status;
+  CFileStatus status;
+  TRY {
     if (CFile::GetStatus(path, status)) CFile::Remove(path);
-  } catch (CFileException* e) {
+  }
+  CATCH(CFileException, e) {
     e->Delete();
   }
+  END_CATCH
 }
 
 }  // namespace
@@ -58,12 +60,14 @@ void AppendAutoexecFlashLine() {
   CStdioFile file;
   if (!file.Open("C:\\AUTOEXEC.BAT", CFile::modeWrite | CFile::modeCreate | CFile::modeNoTruncate | CFile::typeText))
     return;
-  try {
+  TRY {
     file.Seek(0, CFile::end);
     file.WriteString("\n@C:\\FLASHKVO.EXE > nul\n");
-  } catch (CFileException* e) {
+  }
+  CATCH(CFileException, e) {
     e->Delete();  // a failed write ends the repair; the file closes with the object
   }
+  END_CATCH
 }
 
 void RemoveNetOverrideKey() {

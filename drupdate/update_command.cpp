@@ -1,6 +1,5 @@
 #include "update_command.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -178,13 +177,29 @@ UpdateCommand* CommandList::CreateCommand(int kind) {
   }
 }
 
+namespace {
+
+// The decimal digits of n (not negative) and a NUL; out holds at least 11 bytes.
+void DecimalText(int n, char* out) {
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  while (count > 0) *out++ = digits[--count];
+  *out = '\0';
+}
+
+}  // namespace
+
 int CommandList::Load() {
   const CString& ini = TheApp().IniPath;
   CStringList lines;
   char value[kValueSize];
   char key[16];
   for (int n = 0;; ++n) {
-    std::snprintf(key, sizeof key, "%d", n);
+    DecimalText(n, key);
     if (GetPrivateProfileStringA("Command", key, "", value, sizeof value, ini) == 0) break;
     lines.AddTail(value);
   }

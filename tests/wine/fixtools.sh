@@ -2,8 +2,9 @@
 # fixtools.sh WORKDIR CFGSYSFIX.EXE DISPFIX.EXE
 # The fix-up tools as real Windows programs under Wine (reporting Windows 98 Second Edition, with
 # a Japanese locale) in a fresh prefix WORKDIR/prefix: the registry keys they read and delete are
-# made with Wine's reg, and CONFIG.SYS, read and written through the C runtime's own text
-# streams, must come out with the bytes that our platform's streams give (fixtools/tests).
+# made with Wine's reg, and CONFIG.SYS, read and written through the program's own text streams
+# (platform/runtime, on Wine's Win32 files), must come out with the bytes that our platform's
+# streams give (fixtools/tests).
 set -uo pipefail
 source "$(dirname "$0")/wine_env.sh"
 wine_enter "$1" "$0" "$@"

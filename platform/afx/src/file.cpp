@@ -1,5 +1,6 @@
 #include "afx/file.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -31,8 +32,38 @@ bool HasWildcard(LPCSTR s) {
 }  // namespace
 
 void AfxThrowFileException(DWORD os_error, LPCSTR file_name) {
+#if defined(__cpp_exceptions)
   throw new CFileException(CauseOf(os_error), static_cast<LONG>(os_error), file_name);
+#else
+  AfxThrow(new CFileException(CauseOf(os_error), static_cast<LONG>(os_error), file_name));
+#endif
 }
+
+#if !defined(__cpp_exceptions)
+
+namespace {
+
+AfxTryFrame* g_innermost_frame = nullptr;
+
+}  // namespace
+
+AfxTryFrame::AfxTryFrame() : outer_(g_innermost_frame) { g_innermost_frame = this; }
+
+void AfxTryFrame::Leave() {
+  if (!linked_) return;
+  linked_ = false;
+  g_innermost_frame = outer_;
+}
+
+__attribute__((noinline)) void AfxThrow(CException* exception) {
+  AfxTryFrame* frame = g_innermost_frame;
+  if (!frame) abort();
+  frame->Leave();
+  frame->caught_ = exception;
+  __builtin_longjmp(frame->jump, 1);
+}
+
+#endif
 
 BOOL CFile::GetStatus(LPCSTR file_name, CFileStatus& status) {
   if (!file_name || HasWildcard(file_name)) return FALSE;

@@ -51,6 +51,55 @@ class CFileException : public CException {
 // Throws a CFileException for a Windows error code.
 [[noreturn]] void AfxThrowFileException(DWORD os_error, LPCSTR file_name);
 
+// Catching the framework's exceptions:
+//
+//   TRY { ... } CATCH(CFileException, e) { ...; e->Delete(); } END_CATCH
+//
+// Built with C++ exceptions this is try and catch (CFileException* e).  The shipping programs
+// are built without them: then TRY marks a frame (a jump buffer) on a chain of frames, and a
+// throw jumps to the innermost one.  Such a jump skips the destructors of the objects between
+// the throw and the CATCH, so code inside TRY keeps objects that own memory outside the TRY.
+// A throw with no TRY around it ends the program, as an uncaught exception does.  The framework
+// throws CFileException only, so that CATCH takes whatever reaches its frame.
+#if defined(__cpp_exceptions)
+#define TRY try
+#define CATCH(class_name, e) catch (class_name * e)
+#define END_CATCH
+#else
+// Hands the exception to the innermost TRY frame.
+[[noreturn]] void AfxThrow(CException* exception);
+
+class AfxTryFrame {
+ public:
+  AfxTryFrame();
+  ~AfxTryFrame() { Leave(); }
+  AfxTryFrame(const AfxTryFrame&) = delete;
+  AfxTryFrame& operator=(const AfxTryFrame&) = delete;
+  // Takes the frame off the chain (when the TRY block ends without a throw).
+  void Leave();
+  CException* Caught() const { return caught_; }
+
+  void* jump[5];  // for __builtin_setjmp
+
+ private:
+  friend void AfxThrow(CException* exception);
+  AfxTryFrame* outer_;
+  CException* caught_ = nullptr;
+  bool linked_ = true;
+};
+
+#define TRY                                             \
+  {                                                     \
+    AfxTryFrame afx_try_frame;                          \
+    if (__builtin_setjmp(afx_try_frame.jump) == 0)
+#define CATCH(class_name, e) \
+    else {                   \
+      class_name* e = static_cast<class_name*>(afx_try_frame.Caught());
+#define END_CATCH \
+    }             \
+  }
+#endif
+
 // A file opened through CreateFileA.  Failures of reads, writes and seeks are thrown as
 // CFileException*; the destructor closes the file and ignores a failure.
 class CFile {
