@@ -8,17 +8,12 @@ mark.  Run this script after changing the drawing and check the .ico files in:
     python3 fixtools/make_icons.py
 """
 import os
-import struct
+import sys
 
-# The 16 colours of the standard Windows palette, by index.
-PALETTE = [
-    (0x00, 0x00, 0x00), (0x80, 0x00, 0x00), (0x00, 0x80, 0x00), (0x80, 0x80, 0x00),
-    (0x00, 0x00, 0x80), (0x80, 0x00, 0x80), (0x00, 0x80, 0x80), (0xC0, 0xC0, 0xC0),
-    (0x80, 0x80, 0x80), (0xFF, 0x00, 0x00), (0x00, 0xFF, 0x00), (0xFF, 0xFF, 0x00),
-    (0x00, 0x00, 0xFF), (0xFF, 0x00, 0xFF), (0x00, 0xFF, 0xFF), (0xFF, 0xFF, 0xFF),
-]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+from ico16 import CLEAR, ico  # noqa: E402
+
 BLACK, GREEN, NAVY, SILVER, WHITE = 0, 2, 4, 7, 15
-CLEAR = None  # transparent
 
 
 def draw(size):
@@ -65,33 +60,9 @@ def draw(size):
     return px
 
 
-def ico(px):
-    """A .ico file with one 16-colour image."""
-    size = len(px)
-    xor_stride = ((size * 4 + 31) // 32) * 4
-    and_stride = ((size + 31) // 32) * 4
-    xor, mask = bytearray(), bytearray()
-    for row in reversed(px):  # bitmaps are stored bottom row first
-        line = bytearray(xor_stride)
-        bits = bytearray(and_stride)
-        for x, colour in enumerate(row):
-            index = 0 if colour is CLEAR else colour
-            line[x // 2] |= index << (4 if x % 2 == 0 else 0)
-            if colour is CLEAR:
-                bits[x // 8] |= 0x80 >> (x % 8)
-        xor += line
-        mask += bits
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in PALETTE)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
-    image = header + palette + bytes(xor) + bytes(mask)
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(image), 6 + 16)
-    return directory + entry + image
-
-
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    icons = {"derezuvu.ico": ico(draw(32)), "small.ico": ico(draw(16))}
+    icons = {"derezuvu.ico": ico([draw(32)]), "small.ico": ico([draw(16)])}
     for tool in ("cfgsysfix", "dispfix"):
         for name, data in icons.items():
             with open(os.path.join(here, tool, name), "wb") as f:
