@@ -16,7 +16,7 @@ struct ProfileFile {
 };
 
 // A bare file name ("system.ini") is looked for in the Windows folder, as Windows does.
-std::optional<ProfileFile> Locate(LPCSTR name) {
+std::optional<WinPath> PathOf(LPCSTR name) {
   if (!name || !*name) return std::nullopt;
   std::string_view n = name;
   std::optional<WinPath> path;
@@ -26,13 +26,24 @@ std::optional<ProfileFile> Locate(LPCSTR name) {
   else
     path = ResolvePath(CurrentProcess().CurrentDir(), n);
   if (!path || path->IsRoot()) return std::nullopt;
+  return path;
+}
+
+std::optional<ProfileFile> Locate(LPCSTR name) {
+  auto path = PathOf(name);
+  if (!path) return std::nullopt;
   return ProfileFile{*path, CurrentMachine().Files().Place(*path)};
 }
 
 const IniFile* Load(LPCSTR name) {
-  auto file = Locate(name);
-  if (!file || !file->host) return nullptr;
-  return CurrentMachine().Profiles().Load(*file->host);
+  // Reading needs an existing file: one lookup gives its host path and the stat that tells
+  // whether the parsed copy is still current.
+  auto path = PathOf(name);
+  if (!path) return nullptr;
+  struct stat st {};
+  auto host = CurrentMachine().Files().Find(*path, &st);
+  if (!host) return nullptr;
+  return CurrentMachine().Profiles().Load(*host, st);
 }
 
 std::string TrimTrailingBlanks(const char* s) {

@@ -16,11 +16,14 @@ bool SameStamp(const struct stat& st, const struct timespec& mtime, ino_t inode)
 bool IsPlatformName(std::string_view host_name) { return host_name.starts_with(".w9x"); }
 
 FileSystem::FileSystem(fs::path machine_root, const std::map<char, DriveType>& drives)
-    : root_(std::move(machine_root)), drives_(drives) {}
+    : root_(std::move(machine_root)), drives_(drives) {
+  for (const auto& [drive, type] : drives_) drive_roots_[drive] = (root_ / std::string(1, drive)).native();
+}
 
 std::optional<fs::path> FileSystem::DriveRoot(char drive) const {
-  if (!drives_.count(drive)) return std::nullopt;
-  return root_ / std::string(1, drive);
+  auto it = drive_roots_.find(drive);
+  if (it == drive_roots_.end()) return std::nullopt;
+  return fs::path(it->second);
 }
 
 std::optional<DriveType> FileSystem::TypeOf(char drive) const {
@@ -74,37 +77,42 @@ std::optional<std::string> FileSystem::Match(const fs::path& dir, const std::str
 }
 
 std::optional<fs::path> FileSystem::Find(const WinPath& path, struct stat* status) {
-  auto root = DriveRoot(path.drive);
-  if (!root) return std::nullopt;
-  fs::path host = *root;
+  auto root = drive_roots_.find(path.drive);
+  if (root == drive_roots_.end()) return std::nullopt;
   struct stat st {};
   // Paths are nearly always asked for as they are spelled on the disk: one lstat of the whole
-  // path settles that, where the walk below takes one per name.
+  // path settles that, where the walk below takes one per name.  The path is put together as a
+  // string: a path object would split it again at each name.
   if (!path.IsRoot()) {
-    fs::path spelled = host;
+    std::string spelled = root->second;
+    std::size_t parent_end = spelled.size();
     bool plain = true;
     for (const std::string& part : path.parts) {
       std::string utf8 = text::ToUtf8(part);
       plain = plain && text::ToCp932(utf8) == part && !IsPlatformName(utf8);
-      spelled /= utf8;
+      parent_end = spelled.size();
+      spelled += '/';
+      spelled += utf8;
     }
     if (plain && lstat(spelled.c_str(), &st) == 0) {
       if (status && (!S_ISLNK(st.st_mode) || stat(spelled.c_str(), &st) == 0)) *status = st;
       else if (status) return std::nullopt;  // a link that leads nowhere
-      return spelled;
+      return fs::path(std::move(spelled));
     }
     // Next most common: a folder spelled as on the disk, and a name in it that is new or
     // spelled otherwise.  Only that name needs the folder's listing.
     if (plain) {
-      if (const Listing* listing = ListingOf(spelled.parent_path())) {
+      const fs::path parent(spelled.substr(0, parent_end));
+      if (const Listing* listing = ListingOf(parent)) {
         auto it = listing->names.find(text::Upper(path.Leaf()));
         if (it == listing->names.end()) return std::nullopt;
-        fs::path found = spelled.parent_path() / it->second;
+        fs::path found = parent / it->second;
         if (status && stat(found.c_str(), status) != 0) return std::nullopt;
         return found;
       }
     }
   }
+  fs::path host(root->second);
   if (stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;  // no medium
   for (const std::string& part : path.parts) {
     auto name = Match(host, part);
@@ -117,8 +125,9 @@ std::optional<fs::path> FileSystem::Find(const WinPath& path, struct stat* statu
 
 std::optional<fs::path> FileSystem::Place(const WinPath& path) {
   if (path.IsRoot()) return Find(path);
-  auto parent = Find(path.Parent());
-  if (!parent || !fs::is_directory(*parent)) return std::nullopt;
+  struct stat st {};
+  auto parent = Find(path.Parent(), &st);
+  if (!parent || !S_ISDIR(st.st_mode)) return std::nullopt;
   if (auto existing = Match(*parent, path.Leaf())) return *parent / *existing;
   std::string utf8 = text::ToUtf8(path.Leaf());
   if (text::ToCp932(utf8) != path.Leaf()) return std::nullopt;  // not valid code page 932

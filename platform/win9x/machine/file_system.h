@@ -64,6 +64,7 @@ class FileSystem {
 
   fs::path root_;
   std::map<char, DriveType> drives_;
+  std::map<char, std::string> drive_roots_;  // host folder of each drive's root
   std::unordered_map<std::string, Listing> listings_;
 };
 

@@ -154,8 +154,13 @@ void WatchSyncs(std::function<void(const fs::path&)> watcher) { SyncWatcher() = 
 
 std::optional<FileStamp> StampOf(const fs::path& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileStamp{st.st_ino, st.st_size, st.st_mtim};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return StampOf(st);
+}
+
+std::optional<FileStamp> StampOf(const struct stat& status) {
+  if (!S_ISREG(status.st_mode)) return std::nullopt;
+  return FileStamp{status.st_ino, status.st_size, status.st_mtim};
 }
 
 }  // namespace w9x

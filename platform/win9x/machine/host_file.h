@@ -43,5 +43,8 @@ struct FileStamp {
   }
 };
 std::optional<FileStamp> StampOf(const fs::path& path);
+// The same from a stat already taken (what a symbolic link points to); nullopt for anything but
+// a regular file.
+std::optional<FileStamp> StampOf(const struct stat& status);
 
 }  // namespace w9x

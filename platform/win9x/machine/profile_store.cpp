@@ -9,7 +9,16 @@
 namespace w9x {
 
 const IniFile* ProfileStore::Load(const fs::path& host_path) {
-  auto stamp = StampOf(host_path);
+  struct stat st {};
+  if (stat(host_path.c_str(), &st) != 0) {
+    cache_.erase(host_path.native());
+    return nullptr;
+  }
+  return Load(host_path, st);
+}
+
+const IniFile* ProfileStore::Load(const fs::path& host_path, const struct stat& status) {
+  auto stamp = StampOf(status);
   if (!stamp) {
     cache_.erase(host_path.native());
     return nullptr;

@@ -25,6 +25,8 @@ class ProfileStore {
   // The parsed file, or nullptr when it does not exist (or is not a regular file).  The pointer
   // stays valid until the next call on this store.
   const IniFile* Load(const fs::path& host_path);
+  // The same with the file's stat taken by the caller just before (no stat of its own).
+  const IniFile* Load(const fs::path& host_path, const struct stat& status);
 
   enum class Change {
     kNone,     // the edit changed nothing: the file is untouched
