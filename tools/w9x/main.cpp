@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "boot_command.h"
+#include "diff_command.h"
 #include "journal_view.h"
 #include "keys_command.h"
 #include "machine/machine_config.h"
@@ -29,6 +31,8 @@ const char kUsage[] =
     "  w9x start MACHINE [the options of run] -- PROGRAM [ARGS...]\n"
     "  w9x stop MACHINE\n"
     "  w9x keys MACHINE [--json] [options] SCANCODE...\n"
+    "  w9x boot MACHINE [--journal FILE]\n"
+    "  w9x diff MACHINE_A MACHINE_B\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
 
@@ -120,6 +124,8 @@ int Dispatch(int argc, char** argv) {
   if (command == "journal") return Journal(args);
   if (command == "keys") return w9x::tool::Keys(args, std::cout);
   if (command == "reg") return w9x::tool::Reg(args, std::cout);
+  if (command == "boot") return w9x::tool::Boot(args, std::cout);
+  if (command == "diff") return w9x::tool::Diff(args, std::cout);
   if (command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;
