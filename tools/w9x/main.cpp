@@ -1,6 +1,7 @@
 // w9x: create, run and inspect machine images of simulated Windows 9x PCs.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -33,6 +34,7 @@ const char kUsage[] =
     "  w9x keys MACHINE [--json] [options] SCANCODE...\n"
     "  w9x boot MACHINE [--journal FILE]\n"
     "  w9x diff MACHINE_A MACHINE_B\n"
+    "  w9x lint KIT_FOLDER [--json]\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
 
@@ -110,6 +112,16 @@ int Journal(const std::vector<std::string>& args) {
   return 0;
 }
 
+// `lint` runs in a program of its own beside w9x, which carries the update program's reader.
+int Lint(char** argv) {
+  const std::string lint = (OwnFolder() / "w9x-lint").string();
+  argv[1] = const_cast<char*>(lint.c_str());
+  std::fflush(stdout);
+  execv(lint.c_str(), argv + 1);
+  std::fprintf(stderr, "w9x: cannot start %s: %s\n", lint.c_str(), std::strerror(errno));
+  return kRunnerError;
+}
+
 int Dispatch(int argc, char** argv) {
   if (argc < 2) return Usage("a command is missing");
   const std::string command = argv[1];
@@ -126,6 +138,7 @@ int Dispatch(int argc, char** argv) {
   if (command == "reg") return w9x::tool::Reg(args, std::cout);
   if (command == "boot") return w9x::tool::Boot(args, std::cout);
   if (command == "diff") return w9x::tool::Diff(args, std::cout);
+  if (command == "lint") return Lint(argv);
   if (command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;
