@@ -67,6 +67,7 @@ TEST(Lint, TellsEachProblemOnceAndNothingForCleanKits) {
       {"folder on another drive", kGood + "0=2,A.VXD,,!D:\\KIT\r\n", {}, "is on drive D:"},
       {"folder too long", kGood + "0=2,A.VXD,,!C:\\" + std::string(260, 'F') + "\r\n", {}, "is too long"},
       {"delete with a long name", kGood + "0=2,LONG FILE NAME.VXD,,11\r\n", {}, "is not one"},
+      {"field the grammar ignores", kGood + "0=2,A.VXD,B.VXD,11\r\n", {}, "field 1 (B.VXD) is not used by a delete"},
       {"rename without a new name", kGood + "0=4,A.DLL\r\n", {}, "no new name"},
   };
   for (const LintCase& c : cases) {
@@ -83,7 +84,8 @@ TEST(Lint, TellsEachProblemOnceAndNothingForCleanKits) {
 }
 
 TEST(Lint, SaysWhatEachCommandMeans) {
-  Kit kit(kGood + "0=1,NEWDRV.VXD,DRIVERS,11,0\r\n1=3,表示.INF,INF,0,1,2,1,XY-100*\r\n", {"DRIVERS/NEWDRV.VXD", "INF/表示.INF"});
+  Kit kit(kGood + "0=1,NEWDRV.VXD,DRIVERS,11,0\r\n1=3,表示.INF,INF,0,1,2,1,XY-100*\r\n2=1,TOOL.EXE,*,!C:\\KIT\\TOOLS\r\n",
+          {"DRIVERS/NEWDRV.VXD", "INF/表示.INF", "TOOL.EXE"});
   Result r = W9x({"lint", kit.Root().string()});
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("copy NEWDRV.VXD from DRIVERS to <Windows folder>\\SYSTEM\\; pass 0; every Windows; any keyboard; "
@@ -94,11 +96,13 @@ TEST(Lint, SaysWhatEachCommandMeans) {
             std::string::npos)
       << r.out;
 
+  EXPECT_NE(r.out.find("copy TOOL.EXE from the kit folder to C:\\KIT\\TOOLS\\; pass 1;"), std::string::npos) << r.out;
+
   Result j = W9x({"lint", kit.Root().string(), "--json"});
   EXPECT_EQ(j.exit_code, 0);
   auto json = nlohmann::json::parse(j.out);
   EXPECT_EQ(json["target"], 130);
-  ASSERT_EQ(json["commands"].size(), 2u);
+  ASSERT_EQ(json["commands"].size(), 3u);
   EXPECT_EQ(json["commands"][1]["kind"], 3);
   EXPECT_EQ(json["commands"][1]["kept"], true);
   EXPECT_TRUE(json["problems"].empty());

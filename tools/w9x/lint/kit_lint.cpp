@@ -139,6 +139,7 @@ std::string Join(const std::vector<std::string>& names) {
 
 // The destination folder as a kit author reads it: the Windows folder by name.
 std::string Destination(UpdateCommand& command) {
+  if (!command.DestDir.IsEmpty()) return Utf8(command.DestDir);
   CString dir;
   if (!command.ResolveDestDir(dir)) return "?";
   std::string d = Utf8(dir);
@@ -275,12 +276,14 @@ void LintCommand(const fs::path& kit, int key, std::string value, int allowed, R
       problem(reason);
     }
   }
+  if (meaning.kind == 2 && command.Param && command.Param[0])
+    problem("field 1 (" + param + ") is not used by a delete: it is ignored");
   if (meaning.kind == 4 && !command.Param) problem("no new name (field 1): the line is dropped");
   if (meaning.kind == 4 && command.Param && text::EqualNoCase(command.FileName, command.Param))
     problem("the new name is the old one (ignoring case): the line is dropped");
   if (meaning.kind == 2) {
-    CString dir;
-    command.ResolveDestDir(dir);
+    CString dir = command.DestDir;
+    if (dir.IsEmpty()) command.ResolveDestDir(dir);
     const std::string path = std::string(static_cast<const char*>(dir)) + command.FileName;
     if (!tool::IsShortPath(path))
       problem("a file in use is deleted at restart through WININIT.INI, which knows only short 8.3 names: " +
