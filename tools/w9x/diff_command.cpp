@@ -108,6 +108,26 @@ void DiffIni(const std::string& a_bytes, const std::string& b_bytes, const std::
   }
 }
 
+// The lines of WININIT.INI's [rename] section: the file operations queued for the next start.
+std::vector<std::string> QueuedLines(const std::string& bytes) {
+  return IniFile::Parse(bytes).SectionLines("rename").value_or(std::vector<std::string>{});
+}
+
+bool IsWininit(const std::string& path) {
+  return path.size() >= 12 && FoldAscii(path.substr(path.size() - 12)) == "\\WININIT.INI";
+}
+
+// Queued operations present in `b` and not in `a` (each line counted as often as it stands).
+void DiffQueued(const std::string& a_bytes, const std::string& b_bytes, std::vector<Difference>& out) {
+  std::vector<std::string> a = QueuedLines(a_bytes);
+  for (const std::string& line : QueuedLines(b_bytes)) {
+    auto it = std::find(a.begin(), a.end(), line);
+    if (it != a.end()) a.erase(it);
+    else out.push_back({"queued for the next start", text::ToUtf8(line), ""});
+  }
+  for (const std::string& line : a) out.push_back({"no longer queued for the next start", text::ToUtf8(line), ""});
+}
+
 bool EndsWithIni(const std::string& path) {
   return path.size() > 4 && FoldAscii(path.substr(path.size() - 4)) == ".INI";
 }
@@ -125,6 +145,8 @@ void DiffFiles(Machine& ma, Machine& mb, std::vector<Difference>& out) {
     }
     if (ia == a.end()) {
       out.push_back({ib->second.folder ? "folder created" : "file created", ib->second.path, ""});
+      if (!ib->second.folder && IsWininit(ib->second.path))
+        DiffQueued("", ReadHostFile(ib->second.host).value_or(""), out);
       continue;
     }
     const Entry &ea = ia->second, &eb = ib->second;
@@ -138,7 +160,8 @@ void DiffFiles(Machine& ma, Machine& mb, std::vector<Difference>& out) {
       if (!ca || !cb) throw std::runtime_error("cannot read " + (ca ? eb.host : ea.host).string());
       if (*ca != *cb) {
         const std::size_t before = out.size();
-        if (EndsWithIni(eb.path)) DiffIni(*ca, *cb, eb.path, out);
+        if (IsWininit(eb.path)) DiffQueued(*ca, *cb, out);
+        else if (EndsWithIni(eb.path)) DiffIni(*ca, *cb, eb.path, out);
         if (out.size() == before)
           out.push_back({"file changed", eb.path, std::to_string(ca->size()) + " -> " + std::to_string(cb->size()) + " bytes"});
       }

@@ -15,6 +15,7 @@
 #include "machine/machine_config.h"
 #include "machine/presets.h"
 #include "reg_command.h"
+#include "try_command.h"
 #include "run_command.h"
 
 namespace {
@@ -35,6 +36,8 @@ const char kUsage[] =
     "  w9x boot MACHINE [--journal FILE]\n"
     "  w9x diff MACHINE_A MACHINE_B\n"
     "  w9x lint KIT_FOLDER [--json]\n"
+    "  w9x try KIT_FOLDER [--presets P1,P2...] [--keyboard T,S]... [--answer BUTTON]... [--boot]\n"
+    "                     [--markdown FILE]\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
 
@@ -122,6 +125,35 @@ int Lint(char** argv) {
   return kRunnerError;
 }
 
+int Try(const std::vector<std::string>& args) {
+  w9x::tool::TryOptions o;
+  o.bin_dir = OwnFolder();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool has_value = i + 1 < args.size();
+    auto list = [](const std::string& text) {
+      std::vector<std::string> items;
+      for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) items.push_back(text.substr(start, end - start));
+        start = end + 1;
+      }
+      return items;
+    };
+    if (a == "--presets" && has_value) {
+      for (auto& p : list(args[++i])) o.presets.push_back(p);
+    } else if (a == "--keyboard" && has_value) o.keyboards.push_back(args[++i]);
+    else if (a == "--answer" && has_value) o.answers.push_back(args[++i]);
+    else if (a == "--markdown" && has_value) o.markdown = args[++i];
+    else if (a == "--boot") o.boot = true;
+    else if (o.kit.empty() && !a.starts_with("--")) o.kit = a;
+    else return Usage("try: unexpected argument '" + a + "'");
+  }
+  if (o.kit.empty()) return Usage("try: KIT_FOLDER is missing");
+  return w9x::tool::Try(o, std::cout);
+}
+
 int Dispatch(int argc, char** argv) {
   if (argc < 2) return Usage("a command is missing");
   const std::string command = argv[1];
@@ -139,6 +171,7 @@ int Dispatch(int argc, char** argv) {
   if (command == "boot") return w9x::tool::Boot(args, std::cout);
   if (command == "diff") return w9x::tool::Diff(args, std::cout);
   if (command == "lint") return Lint(argv);
+  if (command == "try") return Try(args);
   if (command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;
