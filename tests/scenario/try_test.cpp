@@ -60,6 +60,23 @@ TEST(Try, BootShowsTheMachineAfterTheRestart) {
   fs::remove_all(kit);
 }
 
+// --model gives each image an SMBIOS dump naming that model; the model is asked only where the
+// keyboard check is true (keyboard type 4 here, not 0x0D00), and the name ends at its first blank.
+TEST(Try, ModelsAreColumnsToo) {
+  const fs::path kit = Temp("model-kit");
+  fs::create_directories(kit);
+  std::ofstream(kit / "DRUPDATE.EXE") << "MZ";
+  std::ofstream(kit / "DRUPDATE.INI") << "[Command]\r\n0=1,MODEL.TXT,*,0,1,-1,0,XY-1000\r\n";
+  std::ofstream(kit / "MODEL.TXT") << "x";
+  Result r = W9x({"try", kit.string(), "--presets", "win98se", "--keyboard", "4,0", "--keyboard", "7,0x0D00", "--model",
+                  "XY-1000 Pro", "--model", "AB-1", "--answer", "OK"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("column 1: win98se kb 4,0 model XY-1000 Pro\ncolumn 2: win98se kb 4,0 model AB-1\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(" x  .  .  . file created C:\\WINDOWS\\MODEL.TXT\n"), std::string::npos) << r.out;
+  fs::remove_all(kit);
+}
+
 TEST(Try, RunnerErrors) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"try", "/nonexistent/kit"},

@@ -36,8 +36,8 @@ const char kUsage[] =
     "  w9x boot MACHINE [--journal FILE]\n"
     "  w9x diff MACHINE_A MACHINE_B\n"
     "  w9x lint KIT_FOLDER [--json]\n"
-    "  w9x try KIT_FOLDER [--presets P1,P2...] [--keyboard T,S]... [--answer BUTTON]... [--boot]\n"
-    "                     [--markdown FILE]\n"
+    "  w9x try KIT_FOLDER [--presets P1,P2...] [--keyboard T,S]... [--model NAME]... [--answer BUTTON]...\n"
+    "                     [--boot] [--markdown FILE]\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY]\n";
 
@@ -145,6 +145,7 @@ int Try(const std::vector<std::string>& args) {
       for (auto& p : list(args[++i])) o.presets.push_back(p);
     } else if (a == "--keyboard" && has_value) o.keyboards.push_back(args[++i]);
     else if (a == "--answer" && has_value) o.answers.push_back(args[++i]);
+    else if (a == "--model" && has_value) o.models.push_back(args[++i]);
     else if (a == "--markdown" && has_value) o.markdown = args[++i];
     else if (a == "--boot") o.boot = true;
     else if (o.kit.empty() && !a.starts_with("--")) o.kit = a;

@@ -32,8 +32,36 @@ struct Combination {
   std::string preset;
   std::string keyboard;  // as given
   PresetOptions options;
-  std::string Label() const { return preset + " kb " + keyboard; }
+  std::optional<std::string> model;  // UTF-8; none: the machine has no DMI driver
+  std::string Label() const { return preset + " kb " + keyboard + (model ? " model " + *model : ""); }
 };
+
+// An SMBIOS dump in the layout `dmidecode --dump-bin` writes (a legacy "_DMI_" entry point whose
+// table starts at offset 32) holding one System Information structure that names `product`
+// (code page 932), and the end-of-table structure.
+std::string SystemInfoDump(const std::string& product) {
+  std::string table;
+  // Type 1, formatted length 8: manufacturer (string 1), product name (string 2), version and
+  // serial number without strings.
+  table += std::string("\x01\x08\x01\x00\x01\x02\x00\x00", 8);
+  table += "Maker";
+  table += '\0';
+  table += product;
+  table += '\0';
+  table += '\0';
+  table += std::string("\x7F\x04\xFF\xFE\x00\x00", 6);  // end of table
+  std::string dump(32, '\0');
+  dump.replace(0, 5, "_DMI_");
+  dump[0x06] = static_cast<char>(table.size() & 0xFF);
+  dump[0x07] = static_cast<char>(table.size() >> 8);
+  dump[0x08] = 32;  // the table's address
+  dump[0x0C] = 2;   // two structures
+  dump[0x0E] = 0x20;  // revision 2.0
+  unsigned sum = 0;
+  for (int i = 0; i < 0x0F; ++i) sum += static_cast<unsigned char>(dump[i]);
+  dump[0x05] = static_cast<char>((0x100 - (sum & 0xFF)) & 0xFF);
+  return dump + table;
+}
 
 struct Outcome {
   std::vector<std::string> effects;  // in the order found
@@ -85,6 +113,12 @@ Outcome RunCombination(const TryOptions& o, const Combination& c, const fs::path
   const fs::path machine = work / "machine", before = work / "before", journal = work / "journal.jsonl";
   try {
     CreateMachineImage(machine, c.preset, c.options);
+    if (c.model) {
+      auto product = text::ToCp932(*c.model);
+      if (!product || product->size() > 0xFF00) throw std::runtime_error("model name '" + *c.model + "' cannot be stored");
+      std::ofstream(machine / "smbios.bin", std::ios::binary) << SystemInfoDump(*product);
+      std::ofstream(machine / "machine.ini", std::ios::app) << "\n[Devices]\nDMI=smbios.bin\n";
+    }
     fs::copy(o.kit, machine / "C" / "KIT", fs::copy_options::recursive);
     fs::copy(machine, before, fs::copy_options::recursive);
   } catch (const std::exception& e) {
@@ -154,7 +188,9 @@ int Try(const TryOptions& o, std::ostream& out) {
       return kRunnerError;
     }
     for (const std::string& keyboard : keyboards) {
-      Combination c{preset, keyboard, {}};
+     for (std::size_t m = 0; m < std::max<std::size_t>(1, o.models.size()); ++m) {
+      Combination c{preset, keyboard, {}, std::nullopt};
+      if (!o.models.empty()) c.model = o.models[m];
       const auto comma = keyboard.find(',');
       if (comma == std::string::npos || !ParseNumber(keyboard.substr(0, comma), c.options.keyboard_type) ||
           !ParseNumber(keyboard.substr(comma + 1), c.options.keyboard_subtype)) {
@@ -162,6 +198,7 @@ int Try(const TryOptions& o, std::ostream& out) {
         return kRunnerError;
       }
       combinations.push_back(c);
+     }
     }
   }
 

@@ -13,6 +13,7 @@ struct TryOptions {
   std::filesystem::path kit;
   std::vector<std::string> presets;    // empty: every preset
   std::vector<std::string> keyboards;  // "TYPE,SUBTYPE"; empty: "7,0" and "7,0x0D00"
+  std::vector<std::string> models;     // machine model names (SMBIOS product); empty: no DMI driver
   std::vector<std::string> answers;    // for the runs' message boxes
   bool boot = false;                   // show the images after the restart processing
   std::filesystem::path markdown;      // also write the matrix here as a Markdown table
