@@ -39,7 +39,8 @@ const char kUsage[] =
     "  w9x try KIT_FOLDER [--presets P1,P2...] [--keyboard T,S]... [--model NAME]... [--answer BUTTON]...\n"
     "                     [--boot] [--markdown FILE]\n"
     "  w9x journal FILE\n"
-    "  w9x reg MACHINE export [KEY]\n";
+    "  w9x reg MACHINE export [KEY] [--cp932]\n"
+    "  w9x reg MACHINE import FILE.reg\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "w9x: %s\n%s", problem.c_str(), kUsage);
