@@ -2,6 +2,8 @@
 // them, merged into a machine's registry; files that do not read change nothing.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "machine/text.h"
@@ -111,6 +113,59 @@ TEST(RegImport, BadFilesChangeNothing) {
     EXPECT_EQ(Snapshot(m.Root()), before) << name;
     fs::remove(file);
   }
+}
+
+}  // namespace
+}  // namespace scenario
+
+namespace scenario {
+namespace {
+
+// A dump as `dmidecode --dump-bin` writes it: a legacy entry point, then System Information
+// naming the product, then the end of the table.
+std::string DumpNaming(const std::string& product) {
+  std::string table = std::string("\x01\x08\x01\x00\x01\x02\x00\x00", 8) + "Maker" + '\0' + product + '\0' + '\0' +
+                      std::string("\x7F\x04\xFF\xFE\x00\x00", 6);
+  std::string dump(32, '\0');
+  dump.replace(0, 5, "_DMI_");
+  dump[6] = static_cast<char>(table.size());
+  dump[8] = 32;
+  dump[12] = 2;
+  dump[14] = 0x20;
+  unsigned sum = 0;
+  for (int i = 0; i < 15; ++i) sum += static_cast<unsigned char>(dump[i]);
+  dump[5] = static_cast<char>(0x100 - (sum & 0xFF));
+  return dump + table;
+}
+
+TEST(NewFromARealMachine, TakesItsRegistryExportAndSmbiosDump) {
+  const fs::path dir = fs::temp_directory_path() / ("w9x-new-real-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "export.reg", std::ios::binary)
+      << *w9x::text::ToCp932("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\表示]\r\n\"A\"=\"値\"\r\n\r\n");
+  std::ofstream(dir / "dump.bin", std::ios::binary) << DumpNaming("XY-1000");
+  std::ofstream(dir / "bad.reg") << "not an export";
+
+  Result r = W9x({"new", (dir / "m").string(), "--preset", "win98se", "--registry", (dir / "export.reg").string(),
+                  "--smbios", (dir / "dump.bin").string()});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(W9x({"reg", (dir / "m").string(), "export"}).out,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE]\n\n[HKEY_LOCAL_MACHINE\\Enum]\n\n[HKEY_LOCAL_MACHINE\\Enum\\表示]\n\"A\"=\"値\"\n\n");
+  std::ifstream ini(dir / "m" / "machine.ini");
+  std::string text((std::istreambuf_iterator<char>(ini)), {});
+  EXPECT_NE(text.find("DMI=smbios.bin"), std::string::npos) << text;
+
+  // A file that does not read: nothing is made.
+  for (const auto& bad : std::vector<std::vector<std::string>>{{"--registry", (dir / "bad.reg").string()},
+                                                               {"--smbios", (dir / "bad.reg").string()}}) {
+    std::vector<std::string> args = {"new", (dir / "n").string(), "--preset", "win98se"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    Result b = W9x(args);
+    EXPECT_EQ(b.exit_code, 125) << bad[0];
+    EXPECT_FALSE(fs::exists(dir / "n")) << bad[0];
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

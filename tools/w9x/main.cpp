@@ -12,8 +12,11 @@
 #include "diff_command.h"
 #include "journal_view.h"
 #include "keys_command.h"
+#include "machine/host_file.h"
 #include "machine/machine_config.h"
 #include "machine/presets.h"
+#include "machine/registry_import.h"
+#include "machine/smbios.h"
 #include "reg_command.h"
 #include "try_command.h"
 #include "run_command.h"
@@ -25,7 +28,7 @@ constexpr int kRunnerError = 125;
 
 const char kUsage[] =
     "usage:\n"
-    "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE]\n"
+    "  w9x new MACHINE --preset NAME [--keyboard TYPE,SUBTYPE] [--registry FILE.reg] [--smbios DUMP]\n"
     "  w9x run MACHINE [--journal FILE] [--answer BUTTON]... [--menu ID]... [--key KEY]... [--fast]\n"
     "                  [--window TITLE[:refuse]]... [--fail CALL[:N[:ERROR]]]... -- PROGRAM [ARGS...]\n"
     "                  (--fail: the Nth call of CALL, every one when N is 0 or left out, fails with\n"
@@ -55,7 +58,7 @@ fs::path OwnFolder() {
 
 int New(const std::vector<std::string>& args) {
   if (args.empty()) return Usage("new: MACHINE is missing");
-  std::string preset;
+  std::string preset, registry_file, smbios_file;
   w9x::PresetOptions options;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--preset" && i + 1 < args.size()) {
@@ -66,14 +69,59 @@ int New(const std::vector<std::string>& args) {
       if (comma == std::string::npos || !w9x::ParseNumber(v.substr(0, comma), options.keyboard_type) ||
           !w9x::ParseNumber(v.substr(comma + 1), options.keyboard_subtype))
         return Usage("new: --keyboard takes TYPE,SUBTYPE (decimal or 0x-hexadecimal), got '" + v + "'");
+    } else if (args[i] == "--registry" && i + 1 < args.size()) {
+      registry_file = args[++i];
+    } else if (args[i] == "--smbios" && i + 1 < args.size()) {
+      smbios_file = args[++i];
     } else {
       return Usage("new: unexpected argument '" + args[i] + "'");
     }
   }
   if (preset.empty()) return Usage("new: --preset NAME is missing");
+  // What comes from a real machine is checked before anything is created.
+  std::string registry_text;
+  if (!registry_file.empty()) {
+    auto bytes = w9x::ReadHostFile(registry_file);
+    if (!bytes) return Usage("new: cannot read " + registry_file);
+    w9x::RegistryTree tree;
+    std::string error;
+    if (!w9x::ImportRegistry(tree, *bytes, error)) {
+      std::fprintf(stderr, "w9x: new: %s: %s\n", registry_file.c_str(), error.c_str());
+      return kRunnerError;
+    }
+    registry_text = tree.Serialize();
+  }
+  if (!smbios_file.empty()) {
+    w9x::smbios::ParseResult dump = w9x::smbios::ParseFile(smbios_file);
+    // A dump of a real machine's table ends where its entry point says; one whose walk stops
+    // early is not such a dump.
+    const std::string problem = !dump.ok()                     ? dump.error
+                                : !dump.table.warning.empty()  ? dump.table.warning
+                                : dump.table.structures.empty() ? std::string("no structures")
+                                                                : std::string();
+    if (!problem.empty()) {
+      std::fprintf(stderr, "w9x: new: %s is not an SMBIOS dump: %s\n", smbios_file.c_str(), problem.c_str());
+      return kRunnerError;
+    }
+  }
+  bool created = false;
   try {
     w9x::CreateMachineImage(args[0], preset, options);
+    created = true;
+    const fs::path root = args[0];
+    if (!registry_file.empty() && !w9x::WriteHostFileAtomically(root / "registry.reg", registry_text))
+      throw std::runtime_error("cannot write " + (root / "registry.reg").string());
+    if (!smbios_file.empty()) {
+      fs::copy_file(smbios_file, root / "smbios.bin", fs::copy_options::overwrite_existing);
+      auto config = w9x::MachineConfig::Parse(w9x::ReadHostFile(root / "machine.ini").value_or(""));
+      config.dmi = "smbios.bin";
+      if (!w9x::WriteHostFileAtomically(root / "machine.ini", config.Serialize()))
+        throw std::runtime_error("cannot write " + (root / "machine.ini").string());
+    }
   } catch (const std::exception& e) {
+    // The image was made here from an absent or empty folder: a half-made one goes again.
+    std::error_code ec;
+    if (created) fs::remove_all(args[0], ec);
     std::fprintf(stderr, "w9x: %s\n", e.what());
     return kRunnerError;
   }
