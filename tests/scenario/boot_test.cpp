@@ -124,6 +124,24 @@ TEST(BootErrors, BadInputIsARunnerErrorOrHarmless) {
   EXPECT_EQ(m.Read(kBak), noise);
 }
 
+// Windows is not started while it still runs: a program left running refuses the boot.
+TEST(BootErrors, NotWhileProgramsRun) {
+  Machine m("win98se");
+  m.Write("C:\\WINDOWS\\TALMORIX.EXE", "MZ");
+  m.Write("C:\\A.TXT", "a");
+  m.Write(kWininit, "[rename]\r\nNUL=C:\\A.TXT\r\n");
+  Result started = W9x({"start", m.Root().string(), "--menu", "108", "--", "C:\\WINDOWS\\TALMORIX.EXE", "setup"});
+  ASSERT_EQ(started.exit_code, 0) << started.err;
+  Result r = W9x({"boot", m.Root().string()});
+  EXPECT_EQ(r.exit_code, 125);
+  EXPECT_TRUE(Contains(r.err, "programs still run")) << r.err;
+  EXPECT_TRUE(m.Exists("C:\\A.TXT"));
+  EXPECT_TRUE(m.Exists(kWininit));
+  EXPECT_EQ(W9x({"stop", m.Root().string()}).exit_code, 0);
+  EXPECT_EQ(W9x({"boot", m.Root().string()}).exit_code, 0);
+  EXPECT_FALSE(m.Exists("C:\\A.TXT"));
+}
+
 TEST(BootAfterRun, ARestartOfTheShutdownProgramAppliesWininit) {
   Machine m("win98se");
   m.Write("C:\\WINDOWS\\TALMORIX.EXE", "MZ");

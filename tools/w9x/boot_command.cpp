@@ -213,6 +213,9 @@ int Boot(const std::vector<std::string>& args, std::ostream& out) {
   } catch (const MachineError& e) {
     return Error(e.what());
   }
+  // The start-up step runs before Windows does: not while programs still run on the machine.
+  if (!machine->Shared().Processes().empty())
+    return Error("boot: programs still run on " + machine_path + " (end them with w9x stop first)");
   auto journal = journal_path.empty() ? std::make_unique<Journal>()
                                       : std::make_unique<Journal>(journal_path, "WININIT", getpid());
   if (journal->Failed()) return Error("cannot write the journal " + journal_path + ": " + journal->Problem());
