@@ -40,7 +40,7 @@ const char kUsage[] =
     "  w9x diff MACHINE_A MACHINE_B\n"
     "  w9x lint KIT_FOLDER [--json]\n"
     "  w9x try KIT_FOLDER [--presets P1,P2...] [--keyboard T,S]... [--model NAME]... [--answer BUTTON]...\n"
-    "                     [--boot] [--markdown FILE]\n"
+    "                     [--boot] [--markdown FILE] [--jobs N]\n"
     "  w9x journal FILE\n"
     "  w9x reg MACHINE export [KEY] [--cp932]\n"
     "  w9x reg MACHINE import FILE.reg\n";
@@ -197,6 +197,11 @@ int Try(const std::vector<std::string>& args) {
     else if (a == "--model" && has_value) o.models.push_back(args[++i]);
     else if (a == "--markdown" && has_value) o.markdown = args[++i];
     else if (a == "--boot") o.boot = true;
+    else if (a == "--jobs" && has_value) {
+      std::uint32_t n = 0;
+      if (!w9x::ParseNumber(args[++i], n) || n == 0 || n > 256) return Usage("try: --jobs takes a number from 1 to 256");
+      o.jobs = n;
+    }
     else if (o.kit.empty() && !a.starts_with("--")) o.kit = a;
     else return Usage("try: unexpected argument '" + a + "'");
   }

@@ -213,7 +213,7 @@ int Try(const TryOptions& o, std::ostream& out) {
       outcomes[i] = RunCombination(o, combinations[i], dir);
     }
   };
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned cores = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < std::min<std::size_t>(cores, combinations.size()); ++t) threads.emplace_back(worker);
   for (auto& t : threads) t.join();
@@ -241,7 +241,7 @@ int Try(const TryOptions& o, std::ostream& out) {
     out << "column " << (i + 1) << ": " << combinations[i].Label() << "\n";
   std::string header;
   for (std::size_t i = 0; i < combinations.size(); ++i) {
-    char cell[8];
+    char cell[24];
     std::snprintf(cell, sizeof cell, "%2zu ", i + 1);
     header += cell;
   }

@@ -15,6 +15,7 @@ struct TryOptions {
   std::vector<std::string> keyboards;  // "TYPE,SUBTYPE"; empty: "7,0" and "7,0x0D00"
   std::vector<std::string> models;     // machine model names (SMBIOS product); empty: no DMI driver
   std::vector<std::string> answers;    // for the runs' message boxes
+  unsigned jobs = 0;                   // runs at once; 0: as many as the machine has cores
   bool boot = false;                   // show the images after the restart processing
   std::filesystem::path markdown;      // also write the matrix here as a Markdown table
   std::filesystem::path bin_dir;       // where w9x and the host builds are
