@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #include "boot_command.h"
@@ -292,6 +293,35 @@ void LintCommand(const fs::path& kit, int key, std::string value, int allowed, R
   report.commands.push_back(meaning);
 }
 
+// The file line (from 1) of each key of the "Command" section, by upper-cased key name, and of
+// the Target key: the first line of each, as the reader takes the first.
+std::map<std::string, std::size_t> KeyLines(const std::string& bytes) {
+  std::map<std::string, std::size_t> lines;
+  std::string section;
+  std::size_t number = 0;
+  for (std::size_t start = 0; start < bytes.size();) {
+    std::size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = bytes.size();
+    ++number;
+    std::string line = bytes.substr(start, end - start);
+    start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    line.erase(0, first);
+    if (line[0] == '[') {
+      const std::size_t close = line.find(']');
+      section = Upper(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    std::string key = Upper(line.substr(0, equals));
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
+    if (section == "COMMAND") lines.try_emplace(key, number);
+    if (section == "GENERAL" && key == "TARGET") lines.try_emplace("[General] Target", number);
+  }
+  return lines;
+}
+
 }  // namespace
 
 Report LintKit(const fs::path& kit) {
@@ -349,6 +379,18 @@ Report LintKit(const fs::path& kit) {
       report.problems.push_back({"[Command] " + name, "never read: the numbering stops at " + std::to_string(read) +
                                                           " (missing or empty), and no later key is read"});
     }
+  }
+  // Each place also by its line in the file.
+  const auto key_lines = KeyLines(*bytes);
+  for (Problem& p : report.problems) {
+    std::optional<std::size_t> line;
+    if (p.where.starts_with("[Command] ")) {
+      auto it = key_lines.find(Upper(p.where.substr(10)));
+      if (it != key_lines.end()) line = it->second;
+    } else if (auto it = key_lines.find(p.where); it != key_lines.end()) {
+      line = it->second;
+    }
+    if (line) p.where = "line " + std::to_string(*line) + " " + p.where;
   }
   return report;
 }
