@@ -124,6 +124,18 @@ TEST(BootErrors, BadInputIsARunnerErrorOrHarmless) {
   EXPECT_EQ(m.Read(kBak), noise);
 }
 
+// A line may delete WININIT.INI itself: the lines after it are still applied, and no .BAK is kept.
+TEST(BootErrors, ALineThatDeletesWininitItself) {
+  Machine m("win98se");
+  m.Write("C:\\A.TXT", "a");
+  m.Write(kWininit, "[rename]\r\nNUL=C:\\WINDOWS\\WININIT.INI\r\nNUL=C:\\A.TXT\r\n");
+  Result r = W9x({"boot", m.Root().string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(m.Exists("C:\\A.TXT"));
+  EXPECT_FALSE(m.Exists(kWininit));
+  EXPECT_FALSE(m.Exists(kBak));
+}
+
 // Windows is not started while it still runs: a program left running refuses the boot.
 TEST(BootErrors, NotWhileProgramsRun) {
   Machine m("win98se");

@@ -167,7 +167,9 @@ std::vector<WininitStep> ProcessWininit(Machine& machine, Journal& journal) {
     steps.push_back(std::move(step));
   }
 
-  // Done: the file is kept as WININIT.BAK, so that the next start finds nothing to do.
+  // Done: the file is kept as WININIT.BAK, so that the next start finds nothing to do.  A line
+  // may have deleted or moved the file itself; then there is nothing left to keep.
+  if (!fs::exists(*ini_host)) return steps;
   const WinPath bak_path = machine.WindowsDir().Child("WININIT.BAK");
   std::error_code ec;
   if (auto old = machine.Files().Find(bak_path)) {
