@@ -193,9 +193,7 @@ void DecimalText(int n, char* out) {
 
 }  // namespace
 
-int CommandList::Load() {
-  const CString& ini = TheApp().IniPath;
-  CStringList lines;
+void ReadScriptLines(const char* ini, CStringList& lines) {
   char value[kValueSize];
   char key[16];
   for (int n = 0;; ++n) {
@@ -203,17 +201,28 @@ int CommandList::Load() {
     if (GetPrivateProfileStringA("Command", key, "", value, sizeof value, ini) == 0) break;
     lines.AddTail(value);
   }
+}
+
+int SplitScriptLine(char* text, char** arguments) {
+  char* comma = const_cast<char*>(FindChar(text, ','));
+  if (!comma) return -1;
+  *comma = '\0';
+  *arguments = comma + 1;
+  const int kind = std::atoi(text);
+  return kind >= 1 && kind <= 4 ? kind : 0;
+}
+
+int CommandList::Load() {
+  CStringList lines;
+  ReadScriptLines(TheApp().IniPath, lines);
   for (POSITION pos = lines.GetHeadPosition(); pos;) {
     CString& line = lines.GetNext(pos);
-    char* text = line.GetBuffer(line.GetLength());
-    char* comma = const_cast<char*>(FindChar(text, ','));
-    if (!comma) continue;
-    *comma = '\0';
-    const int kind = std::atoi(text);
-    if (kind < 1 || kind > 4) continue;
+    char* arguments = nullptr;
+    const int kind = SplitScriptLine(line.GetBuffer(line.GetLength()), &arguments);
+    if (kind <= 0) continue;
     UpdateCommand* command = CreateCommand(kind);
     if (!command) return 0;
-    if (command->Parse(comma + 1)) Items.AddTail(command);
+    if (command->Parse(arguments)) Items.AddTail(command);
     else delete command;
   }
   return 1;

@@ -86,6 +86,13 @@ class CommandList {
   virtual UpdateCommand* CreateCommand(int kind);
 };
 
+// The values of the script's "Command" section from key "0" on, up to the first key that is
+// missing or empty; each value as read into a 512-byte buffer.
+void ReadScriptLines(const char* ini, CStringList& lines);
+// Splits a script line at its first comma: the kind (1 to 4; 0 for any other kind, -1 when the
+// line has no comma), with `arguments` set to the text after the comma.  Cuts `text` there.
+int SplitScriptLine(char* text, char** arguments);
+
 // 0 when `name` matches `pattern` ("*" matches the rest, "?" one byte, on either side).
 int MatchModel(const char* pattern, const char* name);
 // Non-zero when the folder OPTIONS exists at the root of the Windows drive.

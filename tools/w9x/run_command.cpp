@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <variant>
 
+#include "boot_command.h"
 #include "machine/host_file.h"
 #include "machine/journal.h"
 #include "machine/messenger.h"
@@ -287,8 +289,23 @@ int Run(const RunOptions& o) {
   WaitForAllDescendants();
   for (std::uint32_t hwnd : windows) runtime.DestroyWindowRecord(hwnd);
   // How the session ended, when a program of the machine ended it during this run.
-  if (auto end = runtime.LastSessionEnd(); end && end->when >= started)
+  if (auto end = runtime.LastSessionEnd(); end && end->when >= started) {
     std::printf("%s\n", DescribeSessionEnd(SessionEndOf(end->flags)));
+    // A restart passes through the start-up step before Windows, as `w9x boot` does.
+    if (SessionEndOf(end->flags) == SessionEnd::kRestart) {
+      try {
+        Machine machine(p.machine_root);
+        auto journal = settings.journal.empty() ? std::make_unique<Journal>()
+                                                : std::make_unique<Journal>(settings.journal, "WININIT", getpid());
+        auto steps = ProcessWininit(machine, *journal);
+        std::ostringstream report;
+        if (!steps.empty()) PrintSteps(steps, report);
+        std::fputs(report.str().c_str(), stdout);
+      } catch (const std::exception& e) {
+        return RunnerError(std::string("restart: ") + e.what());
+      }
+    }
+  }
   std::fflush(stdout);
   // What a user of a dry run must see without reading the journal: the writes that failed.
   std::vector<std::string> failed = session.FailedWrites();
