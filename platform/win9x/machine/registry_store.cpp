@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <random>
 
 #include "machine/machine_config.h"
 
@@ -13,7 +15,9 @@ namespace w9x {
 namespace {
 
 constexpr std::string_view kLogMagic = "W9XRLOG1";
-constexpr std::size_t kLogHeaderSize = 8 + 8 + 8;  // magic, text size, text hash
+// Magic, the size and hash of the text the log applies to, and an identity of its own: a log
+// that replaces another (after a fold) may get the same inode, never the same identity.
+constexpr std::size_t kLogHeaderSize = 8 + 8 + 8 + 8;
 constexpr std::uint32_t kMaxRecord = 64u << 20;
 // The record a fold appends before it replaces registry.reg: the size and hash of the new text.
 constexpr std::uint8_t kFoldRecord = 0x80;
@@ -73,10 +77,33 @@ struct Reader {
   }
 };
 
-std::string Header(std::uint64_t text_size, std::uint64_t text_hash) {
+std::string Header(std::uint64_t text_size, std::uint64_t text_hash, std::uint64_t id) {
   std::string out(kLogMagic);
   PutU64(out, text_size);
   PutU64(out, text_hash);
+  PutU64(out, id);
+  return out;
+}
+
+std::uint64_t NewLogId() {
+  std::random_device random;
+  const std::uint64_t now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::uint64_t id = (static_cast<std::uint64_t>(random()) << 32 | random()) ^ now ^ static_cast<std::uint64_t>(getpid());
+  return id ? id : 1;
+}
+
+// `size` bytes of a file from `offset` on (fewer at its end); nullopt when it cannot be read.
+std::optional<std::string> ReadAt(int fd, std::uint64_t offset, std::uint64_t size) {
+  std::string out(size, '\0');
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd, out.data() + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  out.resize(done);
   return out;
 }
 
@@ -217,47 +244,72 @@ std::optional<RegistryParseError> RegistryStore::Read() {
 }
 
 void RegistryStore::ReadLog(bool from_start) {
-  std::optional<FileStamp> stamp = StampOf(log_file_);
-  std::optional<std::string> log = stamp ? ReadHostFile(log_file_) : std::nullopt;
-  if (!log) {
+  int fd = open(log_file_.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && fstat(fd, &st) != 0) {
+    close(fd);
+    fd = -1;
+  }
+  if (fd < 0) {
     log_stamp_ = std::nullopt;
     log_end_ = 0;
+    log_id_ = 0;
     return;
   }
-  if (from_start) {
-    log_stamp_ = stamp;
-    log_end_ = 0;
-    if (log->size() < kLogHeaderSize || !std::string_view(*log).starts_with(kLogMagic)) return;
-    Reader header{std::string_view(*log).substr(kLogMagic.size(), 16)};
-    const std::uint64_t base_size = header.Number(8);
-    const std::uint64_t base_hash = header.Number(8);
-    // A log whose text is not the file's: either a fold replaced the file and was cut short
-    // before removing the log (a fold record names the file's text: the changes are in it), or
-    // the file was replaced by hand with changes pending (they are applied over it).
-    if (base_size != text_size_ || base_hash != text_hash_) {
-      bool folded = false;
-      const std::uint64_t end = ForEachRecord(*log, kLogHeaderSize, [&](std::string_view payload) {
-        folded = folded || IsFoldOf(payload, text_size_, text_hash_);
-      });
-      if (folded) {
-        log_end_ = end;
-        return;
-      }
-    }
-    log_end_ = kLogHeaderSize;
+  const FileStamp stamp{st.st_ino, st.st_size, st.st_mtim};
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (!from_start) {
+    // Only the records past those applied are read, from the log known: another log in its
+    // place (a fold removed that one) is read from its start.
+    std::optional<std::string> header = ReadAt(fd, 0, kLogHeaderSize);
+    Reader id{header && header->size() == kLogHeaderSize ? std::string_view(*header).substr(24) : std::string_view()};
+    from_start = log_end_ == 0 || id.Number(8) != log_id_ || !id.ok || size < log_end_;
   }
+  if (!from_start) {
+    std::optional<std::string> tail = ReadAt(fd, log_end_, size - log_end_);
+    close(fd);
+    log_stamp_ = stamp;
+    if (!tail) return;
+    log_end_ += ForEachRecord(*tail, 0, [&](std::string_view payload) {
+      if (std::optional<RegistryChange> change = Decode(payload)) change->ApplyTo(*tree_);
+    });
+    return;
+  }
+  std::optional<std::string> log = ReadAt(fd, 0, size);
+  close(fd);
   log_stamp_ = stamp;
-  if (log_end_ == 0) return;  // no usable header
-  log_end_ = ForEachRecord(*log, log_end_, [&](std::string_view payload) {
+  log_end_ = 0;
+  log_id_ = 0;
+  if (!log || log->size() < kLogHeaderSize || !std::string_view(*log).starts_with(kLogMagic)) return;
+  Reader header{std::string_view(*log).substr(kLogMagic.size(), kLogHeaderSize - kLogMagic.size())};
+  const std::uint64_t base_size = header.Number(8);
+  const std::uint64_t base_hash = header.Number(8);
+  const std::uint64_t id = header.Number(8);
+  if (id == 0) return;
+  log_id_ = id;
+  // A log whose text is not the file's: either a fold replaced the file and was cut short
+  // before removing the log (a fold record names the file's text: the changes before it are in
+  // the file, those appended after it are not), or the file was replaced by hand with changes
+  // pending (they are all applied over it).
+  std::uint64_t start = kLogHeaderSize;
+  if (base_size != text_size_ || base_hash != text_hash_) {
+    std::uint64_t offset = kLogHeaderSize;
+    ForEachRecord(*log, kLogHeaderSize, [&](std::string_view payload) {
+      offset += 8 + payload.size();
+      if (IsFoldOf(payload, text_size_, text_hash_)) start = offset;
+    });
+  }
+  log_end_ = ForEachRecord(*log, start, [&](std::string_view payload) {
     if (std::optional<RegistryChange> change = Decode(payload)) change->ApplyTo(*tree_);
   });
 }
 
-bool RegistryStore::Refresh() {
+bool RegistryStore::Refresh(bool exact) {
   if (StampOf(file_) != stamp_) return !Read().has_value();
-  std::optional<FileStamp> log = StampOf(log_file_);
-  if (log == log_stamp_) return true;
-  ReadLog(!log || !log_stamp_ || log->inode != log_stamp_->inode);
+  // A log rewritten to the same size within the file clock's tick keeps its stamp: under the
+  // lock the log is always read past its last known record.
+  if (!exact && StampOf(log_file_) == log_stamp_) return true;
+  ReadLog(false);
   return true;
 }
 
@@ -266,10 +318,12 @@ bool RegistryStore::Append(const std::vector<RegistryChange>& changes) {
   for (const RegistryChange& change : changes) AppendRecord(records, Encode(change));
   if (!log_stamp_ || log_end_ == 0) {
     // A new log, header and records in one file put in place whole.
-    std::string log = Header(text_size_, text_hash_) + records;
+    const std::uint64_t id = NewLogId();
+    std::string log = Header(text_size_, text_hash_, id) + records;
     if (!WriteHostFileAtomically(log_file_, log)) return false;
     log_stamp_ = StampOf(log_file_);
     log_end_ = log.size();
+    log_id_ = id;
     return true;
   }
   int fd = open(log_file_.c_str(), O_WRONLY | O_CLOEXEC);
@@ -312,7 +366,9 @@ bool RegistryStore::FoldLocked() {
     close(fd);
     if (!ok) return false;
   }
-  if ((!stamp_ || size != text_size_ || hash != text_hash_) && !WriteHostFileAtomically(file_, text)) {
+  // Written even when the text is the same: a new file tells every process that the log it
+  // knew is gone.
+  if (!WriteHostFileAtomically(file_, text)) {
     Read();  // back to what the file and the log hold
     return false;
   }
@@ -323,12 +379,13 @@ bool RegistryStore::FoldLocked() {
   unlink(log_file_.c_str());
   log_stamp_ = std::nullopt;
   log_end_ = 0;
+  log_id_ = 0;
   return true;
 }
 
 bool RegistryStore::Fold() {
   FileLock lock = LockFile(lock_file_);
-  if (!Refresh()) return false;
+  if (!Refresh(true)) return false;
   return FoldLocked();
 }
 
@@ -351,7 +408,7 @@ FileLock RegistryStore::LockFile(const fs::path& lock_file) {
 }
 
 RegistryStore::Update::Update(RegistryStore& store)
-    : store_(store), lock_(LockFile(store.lock_file_)), ready_(store.Refresh()) {}
+    : store_(store), lock_(LockFile(store.lock_file_)), ready_(store.Refresh(true)) {}
 
 bool RegistryStore::Update::Commit(const std::vector<RegistryChange>& changes) {
   if (changes.empty()) return true;

@@ -67,8 +67,9 @@ class RegistryStore {
   // Makes Tree() what the file and the log hold now: the records other processes appended since
   // the last look are applied, and the file is read again when it was replaced.  False when the
   // replaced file no longer reads: the tree stays the last good one, and the file is read again
-  // at the next call.
-  bool Refresh();
+  // at the next call.  `exact` (under the registry lock) reads the log past its last known
+  // record even when its stamp looks unchanged.
+  bool Refresh(bool exact = false);
   RegistryTree& Tree() { return *tree_; }
   // Changes whenever the tree is replaced by one read afresh: keys taken from an older tree must
   // then be found again by their path.
@@ -107,7 +108,8 @@ class RegistryStore {
  private:
   // Reads the file into a fresh tree and applies the log; the parse error when it is malformed.
   std::optional<RegistryParseError> Read();
-  // Applies the log records past those applied already (all of them with `from_start`).
+  // Applies the log records past those applied already (all of them with `from_start`, or when
+  // the log is not the one read before).
   void ReadLog(bool from_start);
   bool Append(const std::vector<RegistryChange>& changes);
   bool FoldLocked();
@@ -124,6 +126,7 @@ class RegistryStore {
   // (0: no usable header, a new log is started by the next change).
   std::optional<FileStamp> log_stamp_;
   std::uint64_t log_end_ = 0;
+  std::uint64_t log_id_ = 0;  // the identity in its header
   std::uint64_t generation_ = 0;
 };
 

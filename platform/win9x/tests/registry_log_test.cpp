@@ -213,12 +213,18 @@ TEST(RegistryLog, ALogAlreadyFoldedIsNotAppliedAgain) {
   ASSERT_TRUE(log_at_rename);
   std::ofstream(log_file, std::ios::binary) << *log_at_rename;
 
+  // A change appended after the fold record, by another process, counts.
+  ASSERT_EQ(Wait(Fork(m.Root(), [] { return SetString("Order", "After", "yes") ? 0 : 1; })), 0);
+
   RegistryStore store(m.Root() / "registry.reg", m.Root() / ".w9x" / "registry.lock");
   KeyResult order = store.Tree().Open("HKEY_LOCAL_MACHINE\\Order");
   ASSERT_EQ(order.status, RegStatus::kOk);
   ASSERT_EQ(order.key->SubKeyCount(), 2u);
   EXPECT_EQ(order.key->SubKeyAt(0)->Name(), "K");
   EXPECT_EQ(order.key->SubKeyAt(1)->Name(), "K2");
+  EXPECT_EQ(ReadFresh(m.Root(), "Order", "After"), "yes");
+  ASSERT_TRUE(m.machine().Registry().Fold());
+  EXPECT_NE(ReadHostFile(m.Root() / "registry.reg")->find("\"After\"=\"yes\""), std::string::npos);
 }
 
 // registry.reg replaced by a person while changes were pending (a killed run left its log): the
