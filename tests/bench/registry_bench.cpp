@@ -78,6 +78,22 @@ void BM_SetValue(benchmark::State& state) {
 }
 BENCHMARK(BM_SetValue)->Arg(100)->Arg(10000)->Arg(100001)->Unit(benchmark::kMicrosecond);
 
+// The end of a run: one change, then the change log folded into registry.reg.
+void BM_ChangeAndFold(benchmark::State& state) {
+  TestMachine m;
+  FillRegistry(m, static_cast<int>(state.range(0)));
+  HKEY key = nullptr;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\DEVICE0\\0", 0, KEY_READ | KEY_WRITE, &key);
+  DWORD n = 0;
+  for (auto _ : state) {
+    ++n;
+    RegSetValueExA(key, "Counter", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&n), 4);
+    benchmark::DoNotOptimize(m.machine().Registry().Fold());
+  }
+  RegCloseKey(key);
+}
+BENCHMARK(BM_ChangeAndFold)->Arg(100)->Arg(10000)->Arg(100001)->Unit(benchmark::kMillisecond);
+
 // A file replaced by another process is read again at the next call.
 void BM_ReadAfterReplace(benchmark::State& state) {
   TestMachine m;
