@@ -60,14 +60,15 @@ void RemoveStaleTemporaries(const fs::path& machine_root) {
   for (const fs::path& file : stale) fs::remove_all(file, ec);
 }
 
-// Every run on the machine holds this lock shared; the last one to end removes the runtime
-// folder (unless it keeps the machine up for a program it started), and the first to start
-// removes what killed processes left.  Ok() is false (with the reason in Problem()) when the
+// Every run on the machine holds this lock shared; the last one to end folds the registry's
+// change log into registry.reg and removes the runtime folder (unless it keeps the machine up for
+// a program it started), and the first to start removes what killed processes left and folds
+// the log a killed run left.  Ok() is false (with the reason in Problem()) when the
 // runtime folder cannot be made.
 class ActiveRun {
  public:
   ActiveRun(const fs::path& runtime, const fs::path& machine_root, bool keep = false)
-      : runtime_(runtime), keep_(keep) {
+      : runtime_(runtime), machine_root_(machine_root), keep_(keep) {
     for (;;) {
       std::error_code ec;
       fs::create_directories(runtime_ / "sessions", ec);
@@ -83,7 +84,10 @@ class ActiveRun {
       }
       flock(fd_, LOCK_SH);
       if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {  // no other run on the machine
-        if (Current()) RemoveStaleTemporaries(machine_root);
+        if (Current()) {
+          RemoveStaleTemporaries(machine_root);
+          RegistryStore::FoldMachine(machine_root, runtime_ / "registry.lock");
+        }
       }
       // A lock that fails to become exclusive is dropped, not kept shared: take it again.  A
       // run that ended in between may have removed the folder; Current() below sees that.
@@ -96,6 +100,7 @@ class ActiveRun {
   ~ActiveRun() {
     if (fd_ < 0) return;
     if (!keep_ && flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      RegistryStore::FoldMachine(machine_root_, runtime_ / "registry.lock");
       // The folder is moved aside in one step before it is emptied: a run starting meanwhile
       // then makes a fresh one instead of having its files removed under it.
       const fs::path gone = runtime_.parent_path() / (".w9x-gone-" + std::to_string(getpid()));
@@ -121,6 +126,7 @@ class ActiveRun {
 
  private:
   fs::path runtime_;
+  fs::path machine_root_;
   bool keep_;
   int fd_ = -1;
   std::string problem_;

@@ -5,6 +5,9 @@
 // ERROR_KEY_DELETED), and it keeps the key's path: when another process has replaced
 // registry.reg, the key is found again by that path in the fresh tree.
 //
+// A change is made in the tree under the registry lock and handed to the store as a list of
+// changes (RegistryChange), which the store makes lasting before the call returns.
+//
 // Errors are those Windows 9x reports: ERROR_BADKEY for a handle that is not open and for a
 // malformed key name, ERROR_FILE_NOT_FOUND for a missing key or value.  Every change writes a
 // journal line with the key's full path and its outcome.
@@ -123,7 +126,8 @@ nlohmann::ordered_json DataForJournal(DWORD type, std::span<const std::uint8_t> 
   return hex;
 }
 
-// Runs one change under the registry lock and writes the file when it succeeded.
+// Runs one change under the registry lock and makes it lasting when it succeeded.  `change`
+// makes it in the tree and lists what it changed.
 template <typename Change>
 LONG Modify(const char* call, Change change) {
   if (auto error = api::InjectedFault(call)) {
@@ -132,8 +136,9 @@ LONG Modify(const char* call, Change change) {
   }
   RegistryStore::Update update(Store());
   if (!update.Ready()) return ERROR_CANTREAD;
-  LONG error = change();
-  if (error == ERROR_SUCCESS && !update.Commit()) {
+  std::vector<RegistryChange> changes;
+  LONG error = change(changes);
+  if (error == ERROR_SUCCESS && !update.Commit(changes)) {
     api::WriteFailed("registry.reg", ERROR_CANTWRITE);
     return ERROR_CANTWRITE;
   }
@@ -185,12 +190,16 @@ LONG WINAPI RegCreateKeyA(HKEY h, LPCSTR sub, PHKEY result) {
   *result = nullptr;
   std::shared_ptr<RegistryKey> key;
   std::string created_path;
-  LONG error = Modify("RegCreateKeyA", [&]() -> LONG {
+  LONG error = Modify("RegCreateKeyA", [&](std::vector<RegistryChange>& changes) -> LONG {
+    // A change under HKEY_CLASSES_ROOT creates SOFTWARE\Classes when it is missing.
+    const bool classes_made = PredefinedRoot(h) == RootKey::kClassesRoot &&
+                              Store().Tree().Open(RootKeyName(RootKey::kClassesRoot)).status != RegStatus::kOk;
     KeyOf parent = Resolve(h, true);
     if (parent.error != ERROR_SUCCESS) return parent.error;
     KeyResult made = parent.key->Create(sub ? sub : "");
     if (made.status != RegStatus::kOk) return ErrorOf(made.status);
     if (made.created) created_path = made.key->Path();
+    if (made.created || classes_made) changes.push_back({RegistryChange::Kind::kCreateKey, made.key->Path()});
     key = std::move(made.key);
     return ERROR_SUCCESS;
   });
@@ -245,11 +254,14 @@ LONG WINAPI RegSetValueExA(HKEY h, LPCSTR value_name, DWORD, DWORD type, const B
   if (!data && data_size) return ERROR_INVALID_PARAMETER;
   std::span<const std::uint8_t> bytes(data, data ? data_size : 0);
   std::string key_path;
-  LONG error = Modify("RegSetValueExA", [&]() -> LONG {
+  LONG error = Modify("RegSetValueExA", [&](std::vector<RegistryChange>& changes) -> LONG {
     KeyOf key = Resolve(h, true);
     if (key.error != ERROR_SUCCESS) return key.error;
     key_path = key.key->Path();
-    RegStatus status = key.key->SetValue(value_name ? value_name : "", type, bytes);
+    const char* name = value_name ? value_name : "";
+    RegStatus status = key.key->SetValue(name, type, bytes);
+    if (status == RegStatus::kOk)
+      changes.push_back({RegistryChange::Kind::kSetValue, key_path, name, type, {bytes.begin(), bytes.end()}});
     return status == RegStatus::kInvalidName ? ERROR_INVALID_PARAMETER : ErrorOf(status);
   });
   RecordChange("RegSetValueExA", key_path,
@@ -261,11 +273,13 @@ LONG WINAPI RegSetValueExA(HKEY h, LPCSTR value_name, DWORD, DWORD type, const B
 LONG WINAPI RegDeleteKeyA(HKEY h, LPCSTR sub) {
   std::string key_path;
   // As on Windows 9x, the key goes with everything beneath it.
-  LONG error = Modify("RegDeleteKeyA", [&]() -> LONG {
+  LONG error = Modify("RegDeleteKeyA", [&](std::vector<RegistryChange>& changes) -> LONG {
     KeyOf parent = Resolve(h, false);
     if (parent.error != ERROR_SUCCESS) return parent.error;
     key_path = Join(parent.key->Path(), sub);
-    return ErrorOf(parent.key->DeleteSubKey(sub ? sub : ""));
+    LONG result = ErrorOf(parent.key->DeleteSubKey(sub ? sub : ""));
+    if (result == ERROR_SUCCESS) changes.push_back({RegistryChange::Kind::kDeleteKey, key_path});
+    return result;
   });
   RecordChange("RegDeleteKeyA", key_path, nlohmann::ordered_json::object(), error);
   return error;
@@ -273,11 +287,14 @@ LONG WINAPI RegDeleteKeyA(HKEY h, LPCSTR sub) {
 
 LONG WINAPI RegDeleteValueA(HKEY h, LPCSTR value_name) {
   std::string key_path;
-  LONG error = Modify("RegDeleteValueA", [&]() -> LONG {
+  LONG error = Modify("RegDeleteValueA", [&](std::vector<RegistryChange>& changes) -> LONG {
     KeyOf key = Resolve(h, false);
     if (key.error != ERROR_SUCCESS) return key.error;
     key_path = key.key->Path();
-    return ErrorOf(key.key->DeleteValue(value_name ? value_name : ""));
+    const char* name = value_name ? value_name : "";
+    LONG result = ErrorOf(key.key->DeleteValue(name));
+    if (result == ERROR_SUCCESS) changes.push_back({RegistryChange::Kind::kDeleteValue, key_path, name});
+    return result;
   });
   RecordChange("RegDeleteValueA", key_path, {{"name", api::Utf8(value_name ? value_name : "")}}, error);
   return error;

@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
     // with its main thread, as on Windows.
     machine.Shared().DestroyWindowsOf(getpid());
     machine.Shared().UnregisterProcess(getpid());
+    // The last program on the machine leaves the registry whole in registry.reg.
+    if (machine.Shared().Processes().empty()) machine.Registry().Fold();
     std::fflush(nullptr);
     // A journal with lines missing is a runner error, said once the program has ended.
     if (machine.Log().Failed()) {

@@ -97,6 +97,20 @@ std::optional<RootAndRest> SplitRoot(std::string_view full_path) {
   return RootAndRest{*root, full_path.substr(sep + 1), sep + 1 == full_path.size()};
 }
 
+// Names equal ignoring ASCII case, as text::EqualNoCase, without building upper-cased copies
+// for the common all-ASCII names.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80 || y >= 0x80) return text::EqualNoCase(a, b);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 KeyResult Failed(RegStatus status) {
   KeyResult result;
   result.status = status;
@@ -468,15 +482,25 @@ std::string RegistryKey::Path() const {
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::Child(std::string_view name) const {
-  auto it = child_index_.find(text::Upper(name));
-  return it == child_index_.end() ? nullptr : it->second->shared_from_this();
+  if (!child_index_.empty()) {
+    auto it = child_index_.find(text::Upper(name));
+    return it == child_index_.end() ? nullptr : it->second->shared_from_this();
+  }
+  for (const auto& child : children_) {
+    if (SameName(child->name_, name)) return child;
+  }
+  return nullptr;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::AddChild(std::string_view name) {
   auto child = std::make_shared<RegistryKey>(Private{}, std::string(name), depth_ + 1);
   child->parent_ = weak_from_this();
-  child_index_.emplace(text::Upper(name), child.get());
   children_.push_back(child);
+  if (!child_index_.empty()) {
+    child_index_.emplace(text::Upper(name), child.get());
+  } else if (children_.size() > kIndexFrom) {
+    for (const auto& c : children_) child_index_.emplace(text::Upper(c->name_), c.get());
+  }
   return child;
 }
 
@@ -536,7 +560,7 @@ RegStatus RegistryKey::DeleteSubKey(std::string_view path) {
   KeyResult found = Open(path);
   if (found.status != RegStatus::kOk) return found.status;
   std::shared_ptr<RegistryKey> parent = found.key->Parent();
-  parent->child_index_.erase(text::Upper(found.key->name_));
+  if (!parent->child_index_.empty()) parent->child_index_.erase(text::Upper(found.key->name_));
   auto& siblings = parent->children_;
   siblings.erase(std::find(siblings.begin(), siblings.end(), found.key));
   found.key->MarkSubtreeDeleted();
@@ -547,27 +571,43 @@ std::shared_ptr<RegistryKey> RegistryKey::SubKeyAt(std::size_t index) const {
   return index < children_.size() ? children_[index] : nullptr;
 }
 
+std::size_t RegistryKey::ValueSlot(std::string_view name) const {
+  if (!value_index_.empty()) {
+    auto it = value_index_.find(text::Upper(name));
+    return it == value_index_.end() ? values_.size() : it->second;
+  }
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    if (SameName(values_[i].name, name)) return i;
+  }
+  return values_.size();
+}
+
+void RegistryKey::IndexValues() {
+  value_index_.clear();
+  if (values_.size() <= kIndexFrom) return;
+  for (std::size_t i = 0; i < values_.size(); ++i) value_index_.emplace(text::Upper(values_[i].name), i);
+}
+
 const RegistryValue* RegistryKey::FindValue(std::string_view name) const {
-  auto it = value_index_.find(text::Upper(name));
-  return it == value_index_.end() ? nullptr : it->second;
+  std::size_t slot = ValueSlot(name);
+  return slot < values_.size() ? &values_[slot] : nullptr;
 }
 
 RegStatus RegistryKey::SetValue(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
   if (deleted_) return RegStatus::kKeyDeleted;
   if (!IsValidValueName(name)) return RegStatus::kInvalidName;
-  std::string folded = text::Upper(name);
-  auto it = value_index_.find(folded);
-  RegistryValue* value = nullptr;
-  if (it != value_index_.end()) {
-    value = it->second;
-  } else {
-    values_.push_back(std::make_unique<RegistryValue>());
-    value = values_.back().get();
-    value->name = std::string(name);
-    value_index_.emplace(std::move(folded), value);
+  std::size_t slot = ValueSlot(name);
+  if (slot == values_.size()) {
+    values_.push_back(RegistryValue{std::string(name), type, {}});
+    if (!value_index_.empty()) {
+      value_index_.emplace(text::Upper(name), slot);
+    } else if (values_.size() > kIndexFrom) {
+      IndexValues();
+    }
   }
-  value->type = type;
-  value->data.assign(data.begin(), data.end());
+  RegistryValue& value = values_[slot];
+  value.type = type;
+  value.data.assign(data.begin(), data.end());
   return RegStatus::kOk;
 }
 
@@ -585,16 +625,15 @@ RegStatus RegistryKey::SetDword(std::string_view name, std::uint32_t value) {
 
 RegStatus RegistryKey::DeleteValue(std::string_view name) {
   if (deleted_) return RegStatus::kKeyDeleted;
-  auto it = value_index_.find(text::Upper(name));
-  if (it == value_index_.end()) return RegStatus::kNotFound;
-  RegistryValue* value = it->second;
-  value_index_.erase(it);
-  values_.erase(std::find_if(values_.begin(), values_.end(), [value](const auto& v) { return v.get() == value; }));
+  std::size_t slot = ValueSlot(name);
+  if (slot == values_.size()) return RegStatus::kNotFound;
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(slot));
+  if (!value_index_.empty()) IndexValues();  // the slots after it moved
   return RegStatus::kOk;
 }
 
 const RegistryValue* RegistryKey::ValueAt(std::size_t index) const {
-  return index < values_.size() ? values_[index].get() : nullptr;
+  return index < values_.size() ? &values_[index] : nullptr;
 }
 
 // --- RegistryParseError.

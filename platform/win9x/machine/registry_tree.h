@@ -141,10 +141,18 @@ class RegistryKey : public std::enable_shared_from_this<RegistryKey> {
   std::size_t depth_;
   bool deleted_ = false;
   std::weak_ptr<RegistryKey> parent_;
+  // A few subkeys or values are found by comparing names; past kIndexFrom of them an index by
+  // upper-cased name is kept as well (empty while there are fewer).  Most keys of a registry
+  // have only a handful, and a tree is built far faster without an index per key.
+  static constexpr std::size_t kIndexFrom = 16;
+  // The slot of a value in values_; values_.size() when absent.
+  std::size_t ValueSlot(std::string_view name) const;
+  void IndexValues();
+
   std::vector<std::shared_ptr<RegistryKey>> children_;
-  std::unordered_map<std::string, RegistryKey*> child_index_;  // by upper-cased name
-  std::vector<std::unique_ptr<RegistryValue>> values_;
-  std::unordered_map<std::string, RegistryValue*> value_index_;  // by upper-cased name
+  std::unordered_map<std::string, RegistryKey*> child_index_;
+  std::vector<RegistryValue> values_;
+  std::unordered_map<std::string, std::size_t> value_index_;  // slot in values_
 };
 
 // Where and why REGEDIT4 text was rejected.

@@ -14,7 +14,9 @@ namespace {
 using testing::TestMachine;
 using testing::TestMachineOptions;
 
-std::string ReadRegistry(const TestMachine& m) {
+// registry.reg once the pending changes are folded into it, as the end of a run leaves it.
+std::string ReadRegistry(TestMachine& m) {
+  m.machine().Registry().Fold();
   std::ifstream in(m.Root() / "registry.reg", std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
@@ -137,24 +139,47 @@ TEST(Registry, DeletingAKeyTakesItsSubtreeAndHandlesOnItStayValid) {
   EXPECT_EQ(ReadRegistry(m).find("LogConfig"), std::string::npos);
 }
 
+// Another process's changes reach this one whether they are still in the change log or already
+// folded into registry.reg.
 TEST(Registry, ChangesOfAnotherProcessAreSeenAndKept) {
-  TestMachine m;
-  HKEY kept = Create("Shared\\Kept");
-  HKEY gone = Create("Shared\\Gone");
-  // Another process rewrites the file: a value added under Kept, Gone removed, a new key.
-  ReplaceRegistry(m, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Shared\\Kept]\n\"Other\"=\"theirs\"\n\n"
-                     "[HKEY_LOCAL_MACHINE\\Shared\\New]\n\n");
-  EXPECT_EQ(QueryString(kept, "Other"), "theirs");  // the handle found its key again by its path
-  HKEY out = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(gone, "", 0, KEY_READ, &out), ERROR_KEY_DELETED);
-  const char mine[] = "mine";
-  ASSERT_EQ(RegSetValueExA(kept, "Mine", 0, REG_SZ, reinterpret_cast<const BYTE*>(mine), sizeof mine), ERROR_SUCCESS);
-  EXPECT_EQ(ReadRegistry(m),
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE]\n\n[HKEY_LOCAL_MACHINE\\Shared]\n\n"
-            "[HKEY_LOCAL_MACHINE\\Shared\\Kept]\n\"Other\"=\"theirs\"\n\"Mine\"=\"mine\"\n\n"
-            "[HKEY_LOCAL_MACHINE\\Shared\\New]\n\n");
-  RegCloseKey(kept);
-  RegCloseKey(gone);
+  for (bool folded : {false, true}) {
+    SCOPED_TRACE(folded ? "folded into the file" : "in the log");
+    TestMachine m;
+    HKEY kept = Create("Shared\\Kept");
+    HKEY gone = Create("Shared\\Gone");
+    {
+      // Another process: a value added under Kept, Gone removed, a new key.
+      RegistryStore other(m.Root() / "registry.reg", m.Root() / ".w9x" / "registry.lock");
+      RegistryStore::Update update(other);
+      ASSERT_TRUE(update.Ready());
+      std::vector<RegistryChange> changes = {
+          {RegistryChange::Kind::kSetValue, "HKEY_LOCAL_MACHINE\\Shared\\Kept", "Other", REG_SZ, {'t', 'h', 'e', 'i', 'r', 's', 0}},
+          {RegistryChange::Kind::kDeleteKey, "HKEY_LOCAL_MACHINE\\Shared\\Gone"},
+          {RegistryChange::Kind::kCreateKey, "HKEY_LOCAL_MACHINE\\Shared\\New"},
+      };
+      for (const RegistryChange& c : changes) c.ApplyTo(update.Tree());
+      ASSERT_TRUE(update.Commit(changes));
+    }
+    if (folded) {
+      RegistryStore other(m.Root() / "registry.reg", m.Root() / ".w9x" / "registry.lock");
+      ASSERT_TRUE(other.Fold());
+      EXPECT_FALSE(std::filesystem::exists(other.LogFile()));
+    }
+    EXPECT_EQ(QueryString(kept, "Other"), "theirs");
+    HKEY out = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(gone, "", 0, KEY_READ, &out), ERROR_KEY_DELETED);
+    const char mine[] = "mine";
+    ASSERT_EQ(RegSetValueExA(kept, "Mine", 0, REG_SZ, reinterpret_cast<const BYTE*>(mine), sizeof mine), ERROR_SUCCESS);
+    const std::string text = ReadRegistry(m);
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Shared]\n\n"
+                        "[HKEY_LOCAL_MACHINE\\Shared\\Kept]\n\"Other\"=\"theirs\"\n\"Mine\"=\"mine\"\n\n"
+                        "[HKEY_LOCAL_MACHINE\\Shared\\New]\n\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Gone"), std::string::npos);
+    RegCloseKey(kept);
+    RegCloseKey(gone);
+  }
 }
 
 TEST(Registry, FileIsRewrittenOnlyByAChange) {

@@ -148,7 +148,11 @@ TEST(SharedFiles, ReplacedFilesAreSyncedBeforeAndAfterTheRename) {
     std::function<bool()> call;
   } cases[] = {
       {"registry", m.Root() / "registry.reg",
-       [] { return RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2) == 0; }},
+       // A change waits in the change log; the fold replaces the file.
+       [&m] {
+         return RegSetValueExA(HKEY_LOCAL_MACHINE, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2) == 0 &&
+                m.machine().Registry().Fold();
+       }},
       {"profile", m.Host("C:\\WINDOWS\\SYSTEM.INI"),
        [] { return WritePrivateProfileStringA("boot", "shell", "x.exe", "SYSTEM.INI") != FALSE; }},
       {"attributes", m.Root() / "attributes.ini",

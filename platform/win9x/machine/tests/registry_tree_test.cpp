@@ -420,6 +420,46 @@ TEST(RegistryKeys, EnumerationOrderFollowsCreationAcrossDeletes) {
   EXPECT_EQ(ValueNames(*back_key), ValueNames(*key));
 }
 
+// Keys with few and with many subkeys and values (a key with many is looked up another way):
+// every name is found in any ASCII case, double-byte names stay unfolded, and deletes in the
+// middle leave the others findable in their order.
+TEST(RegistryKeys, LookupsHoldForFewAndManyNames) {
+  for (int count : {3, 16, 17, 40}) {
+    SCOPED_TRACE(count);
+    RegistryTree tree;
+    std::shared_ptr<RegistryKey> key = tree.Create("HKEY_LOCAL_MACHINE\\M").key;
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back("Name" + std::to_string(i));
+    names.push_back(kTsu);
+    for (const std::string& name : names) {
+      ASSERT_TRUE(key->Create(name).created);
+      ASSERT_EQ(key->SetString(name, name), RegStatus::kOk);
+    }
+    EXPECT_EQ(key->Open(kI).status, RegStatus::kNotFound);
+    EXPECT_EQ(key->FindValue(kI), nullptr);
+    EXPECT_TRUE(key->Create(kI).created);
+    ASSERT_EQ(key->SetString(kI, "i"), RegStatus::kOk);
+    names.push_back(kI);
+    ASSERT_EQ(key->DeleteSubKey("NAME1"), RegStatus::kOk);
+    ASSERT_EQ(key->DeleteValue("name1"), RegStatus::kOk);
+    names.erase(names.begin() + 1);
+    EXPECT_EQ(key->Open("Name1").status, RegStatus::kNotFound);
+    EXPECT_EQ(key->FindValue("Name1"), nullptr);
+    EXPECT_EQ(SubKeyNames(*key), names);
+    EXPECT_EQ(ValueNames(*key), names);
+    for (const std::string& name : names) {
+      std::string upper = name;
+      if (name.starts_with("Name")) upper = "NAME" + name.substr(4);
+      ASSERT_EQ(key->Open(upper).status, RegStatus::kOk) << name;
+      EXPECT_EQ(key->Open(upper).key->Name(), name);
+      ASSERT_NE(key->FindValue(upper), nullptr) << name;
+      EXPECT_EQ(key->FindValue(upper)->name, name);
+    }
+    EXPECT_EQ(key->FindValue(kTsu)->data, Bytes(kTsu + std::string(1, '\0')));
+    EXPECT_EQ(key->FindValue(kI)->data, Bytes(std::string("i", 2)));
+  }
+}
+
 TEST(RegistryKeys, ClassesRootIsUnderLocalMachine) {
   RegistryTree tree;
   // Opening does not create SOFTWARE\Classes.
