@@ -28,7 +28,7 @@ int Import(Machine& machine, const std::string& file) {
   RegistryStore::Update update(machine.Registry());
   if (!update.Ready()) return Error("reg import: the registry of the machine no longer reads");
   if (!ImportRegistry(update.Tree(), *bytes, error)) return Error("reg import: " + file + ": " + error);
-  if (!update.Commit()) return Error("reg import: cannot write the registry of the machine");
+  if (!update.CommitWhole()) return Error("reg import: cannot write the registry of the machine");
   return 0;
 }
 

@@ -347,8 +347,8 @@ bool RegistryStore::Append(const std::vector<RegistryChange>& changes) {
   return true;
 }
 
-bool RegistryStore::FoldLocked() {
-  if (!log_stamp_) return true;  // nothing pending
+bool RegistryStore::FoldLocked(bool always) {
+  if (!log_stamp_ && !always) return true;  // nothing pending
   std::string text = tree_->Serialize();
   const std::uint64_t size = text.size();
   const std::uint64_t hash = HashOf(text);
@@ -421,5 +421,7 @@ bool RegistryStore::Update::Commit(const std::vector<RegistryChange>& changes) {
   if (store_.log_end_ > kFoldLogSize) store_.FoldLocked();
   return true;
 }
+
+bool RegistryStore::Update::CommitWhole() { return store_.FoldLocked(/*always=*/true); }
 
 }  // namespace w9x

@@ -98,6 +98,10 @@ class RegistryStore {
     // changes: nothing is written.  False when the write failed: the tree is then read again
     // from the file and the log, which are unchanged.
     bool Commit(const std::vector<RegistryChange>& changes);
+    // Makes whatever was done to the tree lasting in one step, by writing the whole tree into
+    // the file (the log folded in), for changes too many to log one by one (an import).  False
+    // when the write failed: the tree is then read again from the file and the log, unchanged.
+    bool CommitWhole();
 
    private:
     RegistryStore& store_;
@@ -112,7 +116,8 @@ class RegistryStore {
   // the log is not the one read before).
   void ReadLog(bool from_start);
   bool Append(const std::vector<RegistryChange>& changes);
-  bool FoldLocked();
+  // Writes the tree into the file and drops the log; with `always`, also when no log is pending.
+  bool FoldLocked(bool always = false);
   static FileLock LockFile(const fs::path& lock_file);
 
   fs::path file_;
