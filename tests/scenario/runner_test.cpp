@@ -241,5 +241,82 @@ TEST(Runner, TemporaryFilesOfKilledProcessesAreRemoved) {
   EXPECT_TRUE(m.Exists("C:\\WINDOWS\\KEEP.TXT"));
 }
 
+// The tool's help lists every command, and each command's help describes every one of its options.
+TEST(CommandLine, HelpDescribesEveryCommandAndOption) {
+  Result top = W9x({"--help"});
+  EXPECT_EQ(top.exit_code, 0);
+  EXPECT_TRUE(top.err.empty()) << top.err;
+  const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
+      {"new", {"MACHINE", "--preset", "--keyboard", "--registry", "--smbios"}},
+      {"run", {"MACHINE", "--journal", "--answer", "--menu", "--key", "--window", "--fail", "--fast", "-- PROGRAM"}},
+      {"start", {"MACHINE", "--journal", "--answer", "--menu", "--key", "--window", "--fail", "--fast", "-- PROGRAM"}},
+      {"stop", {"MACHINE"}},
+      {"keys", {"MACHINE", "SCANCODE", "--json", "--reads", "--real-clock", "--write", "--stop", "--remove", "--start",
+                "--cancel-read", "--fail-start", "--query-id", "--fail-alloc", "--hook-fails", "--module",
+                "--without-module"}},
+      {"journal", {"FILE"}},
+      {"reg", {"MACHINE", "export", "import", "--cp932"}},
+      {"boot", {"MACHINE", "--journal"}},
+      {"diff", {"MACHINE_A", "MACHINE_B"}},
+      {"lint", {"KIT_FOLDER", "--json"}},
+      {"try", {"KIT_FOLDER", "--presets", "--keyboard", "--model", "--answer", "--boot", "--markdown", "--jobs"}},
+  };
+  for (const auto& [command, words] : commands) {
+    EXPECT_NE(top.out.find("\n  " + command + " "), std::string::npos) << command << " not in\n" << top.out;
+    Result help = W9x({command, "--help"});
+    EXPECT_EQ(help.exit_code, 0) << command;
+    EXPECT_NE(help.out.find("Usage: w9x " + command), std::string::npos) << help.out;
+    for (const std::string& word : words)
+      EXPECT_NE(help.out.find(word), std::string::npos) << command << ": " << word << " not in\n" << help.out;
+  }
+}
+
+// A usage error is one line on standard error that names what is wrong, with exit code 125, and
+// nothing runs.
+TEST(CommandLine, UsageErrorsNameTheOptionAndExit125) {
+  Machine m("win98se");
+  m.Write(kProgram, "MZ");
+  const std::string machine = m.Root().string();
+  const std::string fresh = machine + "-new";  // a machine that must not be made
+  const struct {
+    std::vector<std::string> args;
+    std::string names;  // part of the error line
+  } cases[] = {
+      {{}, "--help"},
+      {{"frobnicate"}, "'frobnicate'"},
+      {{"run", machine, "--frobnicate", "--", kProgram}, "--frobnicate"},
+      {{"run", machine, "--journal"}, "--journal"},
+      {{"run", machine, "--answer"}, "--answer"},
+      {{"run", machine, kProgram}, kProgram},
+      {{"run", machine}, "-- PROGRAM"},
+      {{"run", machine, "--"}, "-- PROGRAM"},
+      {{"start", machine, "--fast"}, "-- PROGRAM"},
+      {{"run", "--", kProgram}, "MACHINE"},
+      {{"new", fresh}, "--preset"},
+      {{"new", fresh, "--preset", "win98se", "--keyboard", "7"}, "--keyboard"},
+      {{"keys", machine, "--stop"}, "--stop"},
+      {{"keys", machine, "--frobnicate", "5E"}, "--frobnicate"},
+      {{"diff", machine}, "MACHINE_B"},
+      {{"reg", machine, "rename"}, "ACTION"},
+      {{"reg", machine, "import"}, "FILE.reg"},
+      {{"boot", machine, "--journal"}, "--journal"},
+      {{"lint"}, "KIT_FOLDER"},
+      {{"try", machine, "--jobs", "0"}, "--jobs"},
+      {{"try", machine, "--jobs", "257"}, "--jobs"},
+      {{"journal"}, "FILE"},
+  };
+  for (const auto& c : cases) {
+    const std::string name = c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back();
+    auto before = Snapshot(m.Root());
+    Result r = W9x(c.args);
+    EXPECT_EQ(r.exit_code, 125) << name;
+    EXPECT_TRUE(r.out.empty()) << name << ": " << r.out;
+    EXPECT_NE(r.err.find(c.names), std::string::npos) << name << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << ": " << r.err;
+    EXPECT_EQ(Snapshot(m.Root()), before) << name;
+  }
+  EXPECT_FALSE(fs::exists(fresh));
+}
+
 }  // namespace
 }  // namespace scenario
