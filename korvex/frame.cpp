@@ -193,13 +193,8 @@ VOID FlushQueues() {
 }
 
 VOID FlushReads() {
-  PLIST_ENTRY link;
-  while ((link = ExInterlockedRemoveHeadList(&ReadQueue, &ReadQueueLock)) != nullptr) {
-    PREAD_ENTRY entry = CONTAINING_RECORD(link, READ_ENTRY, Link);
-    PIRP irp = entry->Irp;
-    ExFreePool(entry);
-    // A read whose cancel routine is already gone is being cancelled: CancelRead completes it.
-    if (IoSetCancelRoutine(irp, nullptr) == nullptr) continue;
+  // A read whose cancel routine is already gone is being cancelled: CancelRead completes it.
+  while (PIRP irp = TakeOwnedRead()) {
     irp->IoStatus.Status = STATUS_NO_SUCH_DEVICE;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
   }

@@ -4,9 +4,10 @@
 // contexts that touch a read agree: whoever takes a read's entry out of ReadQueue (the report
 // pump, the flush at stop or removal, or the cancel routine) owns the entry, and the read is
 // completed by whoever takes its cancel routine away: the pump and the flush exchange it for
-// none and complete the read only if they got CancelRead back; when they get none, the system
-// has already begun cancelling it and CancelRead, which finds no entry left to remove, completes
-// it. So every read is completed exactly once. Each pairing (take the oldest event, take the
+// none, under the queue's lock as they take the entry (TakeOwnedRead), and complete the read only
+// if they got CancelRead back; when they get none, the system has already begun cancelling it
+// and CancelRead, which takes the same lock and finds no entry left to remove, completes it. So
+// every read is completed exactly once, and by the sending it was queued for. Each pairing (take the oldest event, take the
 // oldest read that is not being cancelled, fill and complete it, or put the event back at the
 // head) runs under DeliveryLock, so two runs of the pump (keyboard input and a worker thread)
 // never interleave their pairings and events reach reads in the order they were queued. The
@@ -226,6 +227,28 @@ VOID NTAPI CancelRead(PDEVICE_OBJECT, PIRP Irp) {
   IoCompleteRequest(Irp, IO_NO_INCREMENT);
 }
 
+PIRP TakeOwnedRead() {
+  // The entry is taken and the cancel routine exchanged under the queue's lock, the lock
+  // CancelRead takes before it completes a read: a read given up here (its cancel routine already
+  // gone) is completed by CancelRead only after this decision, so it cannot have been completed
+  // and sent again meanwhile, and a stale entry never takes a later sending of the same IRP.
+  for (;;) {
+    KIRQL irql;
+    KeAcquireSpinLock(&ReadQueueLock, &irql);
+    if (IsListEmpty(&ReadQueue)) {
+      KeReleaseSpinLock(&ReadQueueLock, irql);
+      return nullptr;
+    }
+    PREAD_ENTRY read = CONTAINING_RECORD(RemoveHeadList(&ReadQueue), READ_ENTRY, Link);
+    PIRP irp = read->Irp;
+    const bool owned = IoSetCancelRoutine(irp, nullptr) != nullptr;
+    KeReleaseSpinLock(&ReadQueueLock, irql);
+    ExFreePool(read);
+    if (owned) return irp;
+    // None back: the read is being cancelled and CancelRead completes it.
+  }
+}
+
 VOID DropQueuedReports() {
   // Under DeliveryLock: an event the pump has taken out for a moment (and puts back when no read
   // waits) is dropped with the rest, not left behind for the next start without its release.
@@ -246,15 +269,7 @@ VOID DeliverReports() {
       KeReleaseSpinLock(&DeliveryLock, irql);
       return;
     }
-    PIRP irp = nullptr;
-    PLIST_ENTRY read_link;
-    while (irp == nullptr && (read_link = ExInterlockedRemoveHeadList(&ReadQueue, &ReadQueueLock)) != nullptr) {
-      PREAD_ENTRY read = CONTAINING_RECORD(read_link, READ_ENTRY, Link);
-      irp = read->Irp;
-      ExFreePool(read);
-      // None back: the read is being cancelled and CancelRead completes it.
-      if (IoSetCancelRoutine(irp, nullptr) == nullptr) irp = nullptr;
-    }
+    PIRP irp = TakeOwnedRead();
     PREPORT_ENTRY report = CONTAINING_RECORD(report_link, REPORT_ENTRY, Link);
     if (irp == nullptr) {
       ExInterlockedInsertHeadList(&ReportQueue, report_link, &ReportQueueLock);

@@ -16,6 +16,9 @@ extern const UCHAR KorvexStringDescriptors[KORVEX_STRING_BLOCK_LENGTH];
 #define KORVEX_OUTPUT_PERIOD (-5000000LL)
 
 NTSTATUS NTAPI DispatchInternalIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+// The oldest queued read that is not being cancelled, now owned by the caller (its cancel
+// routine taken away); nullptr when none is left.
+PIRP TakeOwnedRead();
 // Frees every queued key event, never in the middle of a pairing.
 VOID DropQueuedReports();
 VOID DeliverReports();
