@@ -77,6 +77,20 @@ ATOM RegisterRecord(const char* call, WindowClass c, LPCSTR class_name) {
   return atom;
 }
 
+// The fields both class records have in common (WNDCLASSA and WNDCLASSEXA).
+template <typename Record>
+WindowClass ClassOf(const Record& wc) {
+  WindowClass c;
+  c.style = wc.style;
+  c.proc = wc.lpfnWndProc;
+  c.instance = wc.hInstance;
+  c.icon = wc.hIcon;
+  c.cursor = wc.hCursor;
+  c.background = wc.hbrBackground;
+  if (wc.lpszMenuName && !IS_INTRESOURCE(wc.lpszMenuName)) c.menu_name = wc.lpszMenuName;
+  return c;
+}
+
 }  // namespace
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
@@ -84,15 +98,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  WindowClass c;
-  c.style = wc->style;
-  c.proc = wc->lpfnWndProc;
-  c.instance = wc->hInstance;
-  c.icon = wc->hIcon;
-  c.cursor = wc->hCursor;
-  c.background = wc->hbrBackground;
-  if (wc->lpszMenuName && !IS_INTRESOURCE(wc->lpszMenuName)) c.menu_name = wc->lpszMenuName;
-  return RegisterRecord("RegisterClassA", std::move(c), wc->lpszClassName);
+  return RegisterRecord("RegisterClassA", ClassOf(*wc), wc->lpszClassName);
 }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc) {
@@ -102,15 +108,8 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc) {
     api::Record("RegisterClassExA", {{"size", wc ? wc->cbSize : 0}, {"result", 0}});
     return 0;
   }
-  WindowClass c;
-  c.style = wc->style;
-  c.proc = wc->lpfnWndProc;
-  c.instance = wc->hInstance;
-  c.icon = wc->hIcon;
+  WindowClass c = ClassOf(*wc);
   c.small_icon = wc->hIconSm;
-  c.cursor = wc->hCursor;
-  c.background = wc->hbrBackground;
-  if (wc->lpszMenuName && !IS_INTRESOURCE(wc->lpszMenuName)) c.menu_name = wc->lpszMenuName;
   return RegisterRecord("RegisterClassExA", std::move(c), wc->lpszClassName);
 }
 
